@@ -11,17 +11,26 @@
 
 class PageProcessInk3 : public PageProcessInk1 {
  public:
-  // Width is the two-plane width (twice the plane width, which is even).
+  // Width is the two-plane width (twice the plane width, which is even);
+  // both flags start cleared.
   PageProcessInk3(uint16_t XUnit, uint16_t YUnit, uint16_t XRes, uint16_t YRes, uint32_t Width,
                   uint32_t PageLength, uint16_t HeadHeight, write_callback WriteCallback,
                   void* WriteHandle);
 
-  // Colour 0 (black) pass, the optional duplicated colour 1 pass, the
-  // colour 1 (red) pass, then one feed for the band.
+  // Colour 0 (black) pass, the optional duplicated colour 1 pass followed
+  // by a zero feed, the colour 1 (red) pass, then one feed for the band
+  // (with AutoFeed) by the lines it holds. Each pass is 1B 72 c and the
+  // one-ink band output of its plane, positions counted from the plane's
+  // own column 0; a blank plane sends only its colour selection. m_Width
+  // and m_pBandBuf point at the plane during a pass and are restored.
   void OutputBand(bool AutoFeed) override;
 
   bool m_SwapRedBlack = false;  // colour 0 from the second half, colour 1 from the first
   bool m_DupRed = false;        // print the colour 1 pass twice
+
+ private:
+  // Selects `colour` and sends `plane` (m_Width already halved).
+  void SendPass(uint8_t colour, uint8_t* plane, bool AutoFeed);
 };
 
 #endif  // QUILL_LIB_PAGE_PROCESS_INK3_H_
