@@ -14,11 +14,12 @@
  *     valid and unchanged until the next call that passes new parameters, or
  *     until DocProc_Release.
  *   - Pixels must stay valid for the duration of the call that receives them;
- *     no pointer to them is kept afterwards. Some page options rewrite the
- *     caller's pixels (or repoint the caller's record) in place during a page
- *     call: a quarter-turn rotation, a half-turn rotation, an offset and the
- *     turning of back sides in DUPLEX_VERTICAL. A caller that reuses a raster
- *     with any of these configured fills it anew before the next call.
+ *     no pointer to them is kept afterwards. The caller's RASTER_INFO record
+ *     is never changed. Two page options rewrite the caller's pixels in place
+ *     during a page call: a half-turn rotation ("rotate=180") and an offset.
+ *     A caller that reuses a raster with either configured fills it anew
+ *     before the next call. Gamma, colour management, quarter turns and the
+ *     turning of back sides work on the library's own copies.
  *   - The library owns the processor behind a handle until DocProc_Release.
  *
  * Threads: every call runs on the caller's thread, calls the write callback
@@ -171,6 +172,28 @@ int process_print_data(CONV_PARAM* param);
 
 #ifdef __cplusplus
 }
+#endif
+
+#ifdef __cplusplus
+#include <array>
+
+/* Page geometry helpers, exported with C++ linkage. */
+
+/* Rotates the page by `angle` degrees, clockwise as printed. 90 and 270 turn
+   the pixels into a buffer of the library and repoint `raster` at it (new
+   width, height and pitch; resolutions are kept) and set param.page_length
+   to y_unit * new height / y_res; that buffer belongs to the calling thread
+   and stays valid until the thread's next quarter turn through this
+   function. 180 turns the caller's pixels in place. Other angles do
+   nothing. A raster without pixels, with a zero size or a pitch shorter
+   than a row is left alone. */
+void DoRotation(RASTER_INFO& raster, int angle, CONV_PARAM2& param);
+
+/* Moves the content of a 16-, 24- or 32-bit raster in place by offset[0]
+   pixels to the right and offset[1] rows down (negative values: left, up);
+   uncovered pixels become white (255). Rasters of 8 bits or less are left
+   unchanged. */
+void DoOffsetting(RASTER_INFO& raster, const std::array<int, 2>& offset);
 #endif
 
 #endif /* QUILL_LIBQUILL_H_ */
