@@ -1,0 +1,173 @@
+// dot_job.cpp - quilldot's program flow: arguments, pages, copies, cancel.
+#include "dot_job.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <cups/ppd.h>
+#include <cups/raster.h>
+
+#include "dot_band.h"
+#include "dot_commands.h"
+#include "dot_options.h"
+#include "dot_output.h"
+#include "dot_page.h"
+#include "dot_state.h"
+
+namespace quilldot {
+namespace {
+
+constexpr unsigned kProgressRows = 128;  // a progress line every this many rows
+
+void TraceHeader(const CUPS_PAGE_HEADER& h) {
+  Trace("header->cupsWidth=%u,header->cupsHeight=%u\n", h.cupsWidth, h.cupsHeight);
+  Trace("header->cupsMediaType=%u\n", h.cupsMediaType);
+  Trace("header->cupsBitsPerColor=%u\n", h.cupsBitsPerColor);
+  Trace("header->cupsBitsPerPixel=%u\n", h.cupsBitsPerPixel);
+  Trace("header->cupsBytesPerLine=%u\n", h.cupsBytesPerLine);
+  Trace("header->cupsRowCount=%u\n", h.cupsRowCount);
+  Trace("header->cupsRowFeed=%u\n", h.cupsRowFeed);
+  Trace("header->cupsRowStep=%u\n", h.cupsRowStep);
+  Trace("HWResolution=%ux%u\n", h.HWResolution[0], h.HWResolution[1]);
+  Trace("ModelNumber=%i\n", Model);
+}
+
+// A zeroed store for every row of the page, for the copies after the first.
+// False when its size overflows or the memory is not there.
+bool AllocatePageStore(const CUPS_PAGE_HEADER& h, std::vector<uint8_t>* store) {
+  const size_t rows = h.cupsHeight;
+  const size_t row_bytes = h.cupsBytesPerLine;
+  if (row_bytes != 0 && rows > std::numeric_limits<size_t>::max() / row_bytes) return false;
+  try {
+    store->assign(rows * row_bytes, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+  return true;
+}
+
+// Reads and drops the rows of a page that is not printed, so that the next
+// page header is read from where it starts.
+void SkipRows(cups_raster_t* ras, const CUPS_PAGE_HEADER& h) {
+  std::vector<uint8_t> row(h.cupsBytesPerLine);
+  for (unsigned y = 0; y < h.cupsHeight && !Canceled; ++y)
+    if (cupsRasterReadPixels(ras, row.data(), h.cupsBytesPerLine) == 0) break;
+}
+
+enum class PageResult { kPrinted, kNoMemory };
+
+PageResult PrintPage(cups_raster_t* ras, const ppd_file_t* ppd, const CUPS_PAGE_HEADER& h,
+                     int page) {
+  const unsigned copies = h.NumCopies;
+  if (copies == 0) {
+    SkipRows(ras, h);
+    return PageResult::kPrinted;
+  }
+  std::vector<uint8_t> store;
+  if (copies > 1 && !AllocatePageStore(h, &store)) {
+    Trace("Non enough memory for page!\n");
+    return PageResult::kNoMemory;
+  }
+  const size_t row_bytes = h.cupsBytesPerLine;
+  for (unsigned k = 1; k <= copies; ++k) {
+    Message("PAGE: %d, %u/%u copies\n", page, k, copies);
+    StartPage(ppd, &h);
+    for (unsigned y = 0; y < h.cupsHeight && !Canceled; ++y) {
+      if (y % kProgressRows == 0)
+        Message("INFO: Printing page %d, %d%% complete...\n", page,
+                static_cast<int>(y * 100ULL / h.cupsHeight));
+      if (k == 1) {
+        if (cupsRasterReadPixels(ras, RowBuffer.data(), h.cupsBytesPerLine) == 0) break;
+        if (!store.empty()) memcpy(store.data() + y * row_bytes, RowBuffer.data(), row_bytes);
+      } else {
+        memcpy(RowBuffer.data(), store.data() + y * row_bytes, row_bytes);
+      }
+      OutputLine(&h);
+    }
+    EndPage(&h);
+  }
+  return PageResult::kPrinted;
+}
+
+}  // namespace
+
+void CancelJob(int sig) { Canceled = 1; }
+
+int RunFilter(int argc, char* argv[]) {
+  setbuf(MessageStream(), nullptr);
+  if (argc < 6) {
+    Message("Usage: %s job-id user title copies options [file]\n", "quilldot");
+    return 1;
+  }
+  int fd = 0;
+  if (argc >= 7) {
+    fd = open(argv[6], O_RDONLY);
+    if (fd < 0) {
+      Message("ERROR: Unable to open raster file - %s\n", strerror(errno));
+      sleep(1);
+      return 1;
+    }
+  }
+  cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  if (!ras) {
+    Message("ERROR: Unable to read raster data\n");
+    if (fd != 0) close(fd);
+    return 1;
+  }
+  Canceled = 0;
+  signal(SIGTERM, CancelJob);
+
+  const char* ppd_path = getenv("PPD");
+  ppd_file_t* ppd = ppd_path ? ppdOpenFile(ppd_path) : nullptr;
+  ReadCapabilities(ppd);
+
+  StartDoc(argv[0], argv[5]);
+
+  int status = 0;
+  CUPS_PAGE_HEADER header;
+  memset(&header, 0, sizeof header);
+  int page = 0;
+  while (cupsRasterReadHeader2(ras, &header)) {
+    ++page;
+    TraceHeader(header);
+    if (Canceled) break;
+    std::string why;
+    if (!CheckPageHeader(Model, header, &why)) {
+      Message("ERROR: Unable to print page %d - %s\n", page, why.c_str());
+      status = 1;
+      break;
+    }
+    if (PrintPage(ras, ppd, header, page) == PageResult::kNoMemory) {
+      // The copies cannot be made and the rest of the job is not read, so
+      // the job must not look finished.
+      Message("ERROR: Not enough memory to keep page %d for %u copies\n", page, header.NumCopies);
+      status = 1;
+      break;
+    }
+    if (Canceled) break;
+  }
+
+  EndDoc(&header);
+  Emit(EscReset());
+  FlushOutput();
+
+  if (ppd) ppdClose(ppd);
+  cupsRasterClose(ras);
+  if (fd != 0) close(fd);
+  if (status == 0) Message("INFO: Job %s finished.\n", argv[1]);
+  return status;
+}
+
+}  // namespace quilldot

@@ -1,0 +1,47 @@
+// dot_page.h - page geometry, header checks and the page and job commands.
+#ifndef QUILL_DOTFILTER_DOT_PAGE_H_
+#define QUILL_DOTFILTER_DOT_PAGE_H_
+
+#include <string>
+
+#include <cups/ppd.h>
+
+#include "dot_state.h"
+
+namespace quilldot {
+
+// How a page of a model is printed.
+struct PageGeometry {
+  int dot_bytes;    // bytes per band column; 0 selects raster mode
+  int dot_columns;  // chunk width of model 10, else 0
+  int interleaved;  // two passes of alternate rows
+  int num_planes;   // colour planes of a raster row
+};
+
+// The geometry StartPage sets up for header on printer model `model`.
+PageGeometry GetPageGeometry(int model, const CUPS_PAGE_HEADER& header);
+
+// Checks that header fits the buffers and commands quilldot builds from it:
+// a non-zero resolution, a row size divisible by the plane count and large
+// enough for the pixels that are read, and sizes the commands can carry.
+// Returns true when the page can be printed; otherwise false with the
+// reason (one line, no newline) in *why.
+bool CheckPageHeader(int model, const CUPS_PAGE_HEADER& header, std::string* why);
+
+// Writes the page set-up commands and prepares the page buffers. ppd may be
+// nullptr. On allocation failure writes "ERROR: Unable to allocate memory!"
+// and ends the process with status 1. Requires CheckPageHeader to accept
+// header.
+void StartPage(const ppd_file_t* ppd, const CUPS_PAGE_HEADER* header);
+
+// Prints the rows still held, writes the page-end commands (form feed,
+// cutter, receipt page end), flushes and releases the page buffers.
+void EndPage(const CUPS_PAGE_HEADER* header);
+
+// Writes the job-end commands: cutter, drawer, black mark, the 24-pin job
+// bracket. header may be nullptr.
+void EndDoc(const CUPS_PAGE_HEADER* header);
+
+}  // namespace quilldot
+
+#endif  // QUILL_DOTFILTER_DOT_PAGE_H_

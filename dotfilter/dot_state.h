@@ -1,0 +1,77 @@
+// dot_state.h - the process-wide state of one quilldot job.
+//
+// quilldot prints one job per process, so its printer capabilities, job
+// options and the assembly state of the current page live in plain
+// variables shared by the job, page and band functions. Everything starts
+// at zero; the page buffers are owned here and live from StartPage to
+// EndPage.
+#ifndef QUILL_DOTFILTER_DOT_STATE_H_
+#define QUILL_DOTFILTER_DOT_STATE_H_
+
+#include <csignal>
+#include <cstdint>
+#include <vector>
+
+#include <cups/raster.h>
+
+namespace quilldot {
+
+// The CUPS page header record as quilldot names it.
+using CUPS_PAGE_HEADER = cups_page_header2_t;
+
+constexpr int kMaxPlanes = 6;
+
+// --- Printer capabilities (PPD) -------------------------------------------
+extern int Model;         // PPD ModelNumber: 0, 1, 10 or a raster model
+extern int HasCutter;     // "add-ons" "cutter" starts with 1
+extern int HasDrawer;     // "add-ons" "drawer" starts with 1
+extern int HasBlackMark;  // "add-ons" "blackmark" starts with 1
+extern int MaxWidth;      // "add-ons" "maxwidth": printable dots, 0 unknown
+
+// --- Job options (marked PPD choices; INT_MIN when nothing is marked) -----
+extern int CuttingMethod;
+extern int DrawerMethod;
+extern int BlackMarkMethod;
+extern int LogoMethod;
+extern int PaperType;
+
+// Set to 1 by the SIGTERM handler; polled between rows, copies and pages.
+extern volatile sig_atomic_t Canceled;
+
+// --- Current page ---------------------------------------------------------
+extern int NumPlanes;                 // colour planes of a raster row
+extern uint8_t* Planes[kMaxPlanes];   // plane i of the current row (in RowBuffer)
+extern std::vector<uint8_t> RowBuffer;  // one raster row, cupsBytesPerLine bytes
+
+extern int DotBytes;     // bytes per band column (cupsRowCount / 8); 0 in raster mode
+extern int DotColumns;   // width of the blank-test chunks of model 10
+extern int Interleaved;  // band printed as two passes of alternate rows
+extern int Shingling;    // always 0
+
+// Band mode: per column the byte being filled (a second one at offset
+// cupsWidth when interleaved). Raster mode: the compressed line.
+extern std::vector<uint8_t> CompBuffer;
+// The band, DotBytes bytes per column, column after column.
+extern std::vector<uint8_t> BandBuffer;
+// LineBuffers[0] is the band (even rows when interleaved); LineBuffers[1]
+// the odd rows when interleaved.
+extern uint8_t* LineBuffers[2];
+
+extern int DotBit;       // bit of the current row in the byte being filled
+extern int GroupRow;     // rows collected in the current 8-row group (0..7)
+extern int LineCount;    // completed 8-row groups of the page
+extern int EvenOffset;   // byte row of the band the next group fills
+extern int OddOffset;    // kept for the record; always 0
+extern int BlankRowCnt;  // blank bands not yet fed
+extern long Feed;        // raster mode: rows since the last printed row
+
+// Plane to colour number of the raster commands.
+constexpr uint8_t ctable[kMaxPlanes] = {0, 2, 1, 4, 18, 17};
+
+// Back to the all-zero state of a fresh process (tests run several jobs in
+// one process).
+void ResetState();
+
+}  // namespace quilldot
+
+#endif  // QUILL_DOTFILTER_DOT_STATE_H_
