@@ -13,9 +13,9 @@ constexpr uint16_t kInterlaceDpi = 360;     // from this vertical resolution on,
 constexpr uint16_t kPassRows = 24;          // rows of one head pass
 constexpr uint16_t kPassBytes = 3;          // bytes per column of one head pass
 constexpr uint16_t kInterlacedRows = 48;    // rows of an interlaced band
-constexpr uint16_t kInterlacedBytes = 6;    // bytes per column of an interlaced band
 constexpr uint32_t kInterlaceStepRows = 2;  // feed between the even and the odd pass
 constexpr uint32_t kInterlaceRestRows = kInterlacedRows - kInterlaceStepRows;
+constexpr uint32_t kMaxColumns = 0xFFFF;    // 16-bit column counts and positions
 constexpr uint32_t kMaxBridgedGap = 9;      // blank columns sent as data between inked ones
 
 constexpr uint8_t kBlack = 0;        // ESC r colour of the first plane
@@ -129,28 +129,15 @@ PageProcessDot24::PageProcessDot24(uint16_t XRes, uint16_t YRes, uint32_t Width,
                                    uint32_t PageLength, write_callback WriteCallback,
                                    void* WriteHandle)
     : PageProcessInk1(kDot24Unit, kDot24Unit, XRes, YRes, Width, PageLength, kDot24HeadHeight,
-                      WriteCallback, WriteHandle),
-      m_InheritedBand(m_pBandBuf) {
+                      WriteCallback, WriteHandle) {
   m_UseLocPos = false;
   m_DualColor = false;
   const bool interlaced = YRes >= kInterlaceDpi;
-  m_BandHeight = interlaced ? kInterlacedRows : kPassRows;
-  m_BandHeightByte = interlaced ? kInterlacedBytes : kPassBytes;
-  m_BandBufSize = Width * m_BandHeightByte;
-  // At least one byte so the buffer pointer is never null.
-  m_Band.assign(std::max<size_t>(m_BandBufSize, 1), 0);
-  m_pBandBuf = m_Band.data();
+  SetBandHeight(interlaced ? kInterlacedRows : kPassRows);
   if (interlaced) {
     m_PassA.assign(std::max<size_t>(m_BandBufSize / 2, 1), 0);
     m_PassB.assign(std::max<size_t>(m_BandBufSize / 2, 1), 0);
   }
-  m_VBit = 0x80;
-  m_VByte = 0;
-}
-
-PageProcessDot24::~PageProcessDot24() {
-  // The base releases the buffer it allocated itself.
-  m_pBandBuf = m_InheritedBand;
 }
 
 uint8_t PageProcessDot24::BitImageMode() const {
@@ -230,8 +217,13 @@ void PageProcessDot24::OutputInterlaced(bool dual) {
 }
 
 void PageProcessDot24::OutputBand2(bool AutoFeed) {
-  const uint32_t content_width = CalcContentWidth(m_pBandBuf, m_Width, m_BandHeightByte);
+  uint32_t content_width = CalcContentWidth(m_pBandBuf, m_Width, m_BandHeightByte);
   quill_log::Debug("OutputBand:ContentWidth=%u", content_width);
+  if (content_width > kMaxColumns) {
+    // Column counts are 16-bit: cut the band rather than send a wrapped count.
+    quill_log::Warning("band of %u columns cut to %u columns", content_width, kMaxColumns);
+    content_width = CalcContentWidth(m_pBandBuf, kMaxColumns, m_BandHeightByte);
+  }
   if (content_width != 0) {
     if (m_UseLocPos) {
       for (const PIECE& piece : SplitPieces(m_pBandBuf, content_width, m_BandHeightByte)) {
@@ -248,8 +240,12 @@ void PageProcessDot24::OutputBand2(bool AutoFeed) {
 
 void PageProcessDot24::SendColumns(uint32_t first, uint32_t count, bool positioned) {
   if (positioned) {
-    const uint32_t position = m_XRes == 0 ? 0 : m_XUnit * first / m_XRes;
-    const bit_image::Command pos = bit_image::HorizontalPosition(position);
+    const uint64_t position = m_XRes == 0 ? 0 : uint64_t{m_XUnit} * first / m_XRes;
+    if (position > kMaxColumns) {
+      quill_log::Warning("band piece at column %u lies beyond the position range", first);
+      return;
+    }
+    const bit_image::Command pos = bit_image::HorizontalPosition(static_cast<uint32_t>(position));
     Write(pos.data(), pos.size());
   }
   const bit_image::Command header = bit_image::BitImageHeader(BitImageMode(), count);

@@ -52,7 +52,6 @@ class PageProcessDot24 : public PageProcessInk1 {
   // StartPage.
   PageProcessDot24(uint16_t XRes, uint16_t YRes, uint32_t Width, uint32_t PageLength,
                    write_callback WriteCallback, void* WriteHandle);
-  ~PageProcessDot24() override;
 
   // ESC ( U 10 and ESC ( C with the page length when it is set; resets
   // m_CurScanLine.
@@ -77,12 +76,11 @@ class PageProcessDot24 : public PageProcessInk1 {
  private:
   // Writes ESC r n.
   void SelectColor(uint8_t color);
-  // Sends columns [first, first + count) of the current pass.
+  // Sends columns [first, first + count) of the current pass; a position
+  // beyond 16 bits is not sent (warning).
   void SendColumns(uint32_t first, uint32_t count, bool positioned);
   void OutputInterlaced(bool dual);
 
-  std::vector<uint8_t> m_Band;       // band buffer of this geometry (m_pBandBuf points here)
-  uint8_t* m_InheritedBand;          // the base's own buffer, handed back before it frees it
   std::vector<uint8_t> m_PassA;      // even rows of an interlaced band, 3 bytes a column
   std::vector<uint8_t> m_PassB;      // odd rows of an interlaced band, 3 bytes a column
 };

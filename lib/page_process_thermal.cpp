@@ -12,6 +12,7 @@ constexpr uint16_t kRows24Dot = 24;       // rows of a 24-dot bit image
 constexpr uint16_t kRows8Dot = 8;         // rows of an 8-dot bit image
 constexpr uint8_t kMaxPaperType = 4;      // paper types 0..4
 constexpr uint8_t kFirstLabelType = 2;    // types from here on are label paper
+constexpr uint32_t kMaxColumns = 0xFFFF;  // 16-bit column counts
 
 // Margin derivation: pages up to this width are moved left by the allowance
 // (the mechanism's own offset) when the centred margin leaves room for it.
@@ -122,8 +123,13 @@ void PageProcessThermal::EndPage() {
 void PageProcessThermal::OutputFeedGfx(uint32_t Length) { OutputFeed(Length); }
 
 void PageProcessThermal::OutputBand(bool AutoFeed) {
-  const uint32_t content_width = CalcContentWidth(m_pBandBuf, m_Width, m_BandHeightByte);
+  uint32_t content_width = CalcContentWidth(m_pBandBuf, m_Width, m_BandHeightByte);
   quill_log::Debug("OutputBand:ContentWidth=%u", content_width);
+  if (content_width > kMaxColumns) {
+    // Column counts are 16-bit: cut the band rather than send a wrapped count.
+    quill_log::Warning("band of %u columns cut to %u columns", content_width, kMaxColumns);
+    content_width = CalcContentWidth(m_pBandBuf, kMaxColumns, m_BandHeightByte);
+  }
   if (content_width != 0) {
     if (m_UseLocPos) {
       SendSegments(content_width);
@@ -138,6 +144,8 @@ void PageProcessThermal::OutputBand(bool AutoFeed) {
 
 void PageProcessThermal::SendColumns(uint32_t first, uint32_t count, bool positioned) {
   if (positioned) {
+    // Units and resolution are equal here, so positions fit wherever the
+    // column counts do.
     const uint32_t position = m_XRes == 0 ? 0 : m_XUnit * first / m_XRes;
     const bit_image::Command pos = bit_image::HorizontalPosition(position);
     Write(pos.data(), pos.size());
