@@ -1,0 +1,233 @@
+// Image-file pages: the raster handed to the processor for every supported
+// depth and file format (checked by its looks, through its own palette),
+// page length from the picture, rotation, and the failure results.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "document_process_ink1.h"
+#include "hosts_fixtures.h"
+#include "quill/libquill.h"
+#include "support/log_capture.h"
+
+namespace {
+
+using hosts_test::Dots;
+using hosts_test::Layout;
+using quill_test::LogCapture;
+
+// Records the raster every page call receives instead of printing it.
+class SpyProcessor : public DocumentProcessInk1 {
+ public:
+  struct Seen {
+    RASTER_INFO raster;     // copy of the record (pixels no longer valid)
+    Dots dots;              // the raster's looks during the call
+    uint32_t page_length;   // the processor's page length during the call
+    bool padding_clear;     // one bit: no bits set behind the last pixel
+  };
+
+  explicit SpyProcessor(const CONV_PARAM2* param) : DocumentProcessInk1(param) {}
+
+  int ProcessPage(const RASTER_INFO* raster) override {
+    if (throw_) throw std::runtime_error("spy failure");
+    Seen seen{*raster, hosts_test::InkOf(*raster), m_ConvParam.page_length, true};
+    if (raster->bpp == 1 && raster->width % 8 != 0) {
+      const uint8_t mask = static_cast<uint8_t>(0xFF >> (raster->width % 8));
+      for (uint32_t y = 0; y < raster->height; ++y) {
+        if (raster->img_p[static_cast<size_t>(y) * raster->pitch + raster->width / 8] & mask) {
+          seen.padding_clear = false;
+        }
+      }
+    }
+    pages.push_back(seen);
+    return 0;
+  }
+
+  void* Handle() { return static_cast<DocumentProcessBase*>(this); }
+
+  std::vector<Seen> pages;
+  bool throw_ = false;
+};
+
+CONV_PARAM2 Param() {
+  CONV_PARAM2 cp{};
+  cp.x_unit = 360;
+  cp.y_unit = 360;
+  cp.num_pins = 24;
+  return cp;
+}
+
+Dots RotateCounterClockwise(const Dots& d) {
+  Dots r(d.height, d.width);
+  for (uint32_t y = 0; y < r.height; ++y) {
+    for (uint32_t x = 0; x < r.width; ++x) r.Set(x, y, d.At(d.width - 1 - y, x));
+  }
+  return r;
+}
+
+struct FileCase {
+  Layout layout;
+  FREE_IMAGE_FORMAT format;
+  const char* name;
+  unsigned expected_bpp;
+};
+
+const FileCase kFileCases[] = {
+    {Layout::kOneBitBlackOnWhite, FIF_PNG, "bw1.png", 1},
+    {Layout::kOneBitWhiteOnBlack, FIF_PNG, "wb1.png", 1},
+    {Layout::kGrey8, FIF_PNG, "grey8.png", 8},
+    {Layout::kPalette8, FIF_PNG, "pal8.png", 8},
+    {Layout::kRgb24, FIF_PNG, "rgb24.png", 24},
+    {Layout::kOneBitBlackOnWhite, FIF_BMP, "bw1.bmp", 1},
+    {Layout::kOneBitWhiteOnBlack, FIF_BMP, "wb1.bmp", 1},
+    {Layout::kGrey8, FIF_BMP, "grey8.bmp", 8},
+    {Layout::kPalette8, FIF_BMP, "pal8.bmp", 8},
+    {Layout::kRgb24, FIF_BMP, "rgb24.bmp", 24},
+    {Layout::kOneBitBlackOnWhite, FIF_TIFF, "bw1.tif", 1},
+    {Layout::kOneBitWhiteOnBlack, FIF_TIFF, "wb1.tif", 1},
+    {Layout::kGrey8, FIF_TIFF, "grey8.tif", 8},
+    {Layout::kPalette8, FIF_TIFF, "pal8.tif", 8},
+    {Layout::kRgb24, FIF_TIFF, "rgb24.tif", 24},
+    {Layout::kRgba32, FIF_TIFF, "rgba32.tif", 32},
+};
+
+TEST(ImagePage, EveryDepthAndFormatIsHandedOverAsItLooks) {
+  const std::string dir = hosts_test::ScratchDir("image_looks");
+  const Dots picture = hosts_test::TestPicture(37, 23);  // odd width: padding bits
+  for (const FileCase& c : kFileCases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir + "/" + c.name;
+    ASSERT_TRUE(hosts_test::WriteImage(picture, c.layout, c.format, path));
+    CONV_PARAM2 cp = Param();
+    SpyProcessor spy(&cp);
+    EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), path.c_str(), 300, 150), 0);
+    ASSERT_EQ(spy.pages.size(), 1u);
+    const SpyProcessor::Seen& seen = spy.pages[0];
+    EXPECT_EQ(seen.raster.bpp, c.expected_bpp);
+    EXPECT_EQ(seen.raster.x_res, 300);
+    EXPECT_EQ(seen.raster.y_res, 150);
+    EXPECT_TRUE(seen.padding_clear);
+    EXPECT_EQ(seen.dots, picture);
+  }
+}
+
+TEST(ImagePage, PageLengthComesFromThePictureAndIsKept) {
+  const std::string dir = hosts_test::ScratchDir("image_length");
+  const std::string tall = dir + "/tall.png";
+  const std::string short_one = dir + "/short.png";
+  ASSERT_TRUE(hosts_test::WriteImage(hosts_test::TestPicture(40, 1000), Layout::kGrey8, FIF_PNG, tall));
+  ASSERT_TRUE(hosts_test::WriteImage(hosts_test::TestPicture(40, 500), Layout::kGrey8, FIF_PNG, short_one));
+
+  CONV_PARAM2 cp = Param();
+  SpyProcessor spy(&cp);
+  EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), tall.c_str(), 300, 300), 0);
+  EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), short_one.c_str(), 300, 300), 0);
+  ASSERT_EQ(spy.pages.size(), 2u);
+  EXPECT_EQ(spy.pages[0].page_length, 1200u);  // 360 * 1000 / 300, set before the page
+  EXPECT_EQ(spy.pages[1].page_length, 1200u);  // kept
+  EXPECT_EQ(spy.GetConvParam().page_length, 1200u);
+
+  // The rotating entry leaves the page length alone.
+  SpyProcessor spy2(&cp);
+  EXPECT_EQ(DocProc_ProcessImagePage2(spy2.Handle(), tall.c_str(), 300, 300, 0), 0);
+  EXPECT_EQ(spy2.GetConvParam().page_length, 0u);
+
+  // A zero resolution is never divided by; the page call gets to reject it.
+  SpyProcessor spy3(&cp);
+  EXPECT_EQ(DocProc_ProcessImagePage(spy3.Handle(), tall.c_str(), 300, 0), 0);
+  EXPECT_EQ(spy3.GetConvParam().page_length, 0u);
+}
+
+TEST(ImagePage, RotationTurnsThePicture) {
+  const std::string dir = hosts_test::ScratchDir("image_rotate");
+  const Dots picture = hosts_test::TestPicture(37, 23);
+  for (Layout layout : {Layout::kOneBitBlackOnWhite, Layout::kGrey8, Layout::kRgb24}) {
+    const std::string path = dir + "/p.tif";
+    ASSERT_TRUE(hosts_test::WriteImage(picture, layout, FIF_TIFF, path));
+    CONV_PARAM2 cp = Param();
+    SpyProcessor spy(&cp);
+    EXPECT_EQ(DocProc_ProcessImagePage2(spy.Handle(), path.c_str(), 360, 360, 0), 0);
+    EXPECT_EQ(DocProc_ProcessImagePage2(spy.Handle(), path.c_str(), 360, 360, 90), 0);
+    ASSERT_EQ(spy.pages.size(), 2u);
+    EXPECT_EQ(spy.pages[0].dots, picture);
+    EXPECT_EQ(spy.pages[1].raster.width, 23u);
+    EXPECT_EQ(spy.pages[1].raster.height, 37u);
+    EXPECT_EQ(spy.pages[1].dots, RotateCounterClockwise(picture));
+  }
+}
+
+TEST(ImagePage, OneBitPicturesTurnOnlyByRightAngles) {
+  const std::string dir = hosts_test::ScratchDir("image_rotate45");
+  const std::string path = dir + "/p.png";
+  ASSERT_TRUE(hosts_test::WriteImage(hosts_test::TestPicture(30, 20), Layout::kOneBitBlackOnWhite,
+                                     FIF_PNG, path));
+  CONV_PARAM2 cp = Param();
+  SpyProcessor spy(&cp);
+  LogCapture log;
+  EXPECT_EQ(DocProc_ProcessImagePage2(spy.Handle(), path.c_str(), 360, 360, 45), -1);
+  EXPECT_TRUE(log.Contains("failed to rotate image"));
+  EXPECT_TRUE(spy.pages.empty());
+}
+
+TEST(ImagePage, MissingFileAndNullHandle) {
+  CONV_PARAM2 cp = Param();
+  SpyProcessor spy(&cp);
+  {
+    LogCapture log;
+    EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), "/nonexistent/picture.png", 360, 360), -1);
+    EXPECT_EQ(log.Count(spdlog::level::warn, "failed to load image"), 1);
+    EXPECT_EQ(log.Records().size(), 1u);
+  }
+  {
+    LogCapture log;
+    EXPECT_EQ(DocProc_ProcessImagePage2(spy.Handle(), "/nonexistent/picture.png", 360, 360, 90), -1);
+    EXPECT_TRUE(log.Records().empty());
+  }
+  {
+    LogCapture log;
+    EXPECT_EQ(DocProc_ProcessImagePage(nullptr, "x.png", 360, 360), -1);
+    EXPECT_EQ(DocProc_ProcessImagePage2(nullptr, "x.png", 360, 360, 0), -1);
+    EXPECT_EQ(log.Count(spdlog::level::warn, "invalid object"), 2);
+    EXPECT_EQ(log.Records().size(), 2u);
+  }
+  EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), nullptr, 360, 360), -1);
+  EXPECT_TRUE(spy.pages.empty());
+}
+
+TEST(ImagePage, DepthsThePipelineCannotPrintAreRefused) {
+  const std::string dir = hosts_test::ScratchDir("image_depth");
+  const std::string four = dir + "/four.bmp";
+  ASSERT_TRUE(hosts_test::WriteImage(hosts_test::TestPicture(30, 20), Layout::kPalette4, FIF_BMP, four));
+  const std::string grey16 = dir + "/grey16.png";
+  FIBITMAP* dib = FreeImage_AllocateT(FIT_UINT16, 30, 20);
+  ASSERT_NE(dib, nullptr);
+  ASSERT_TRUE(FreeImage_Save(FIF_PNG, dib, grey16.c_str(), 0));
+  FreeImage_Unload(dib);
+
+  CONV_PARAM2 cp = Param();
+  SpyProcessor spy(&cp);
+  for (const std::string& path : {four, grey16}) {
+    LogCapture log;
+    EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), path.c_str(), 360, 360), -1) << path;
+    EXPECT_EQ(DocProc_ProcessImagePage2(spy.Handle(), path.c_str(), 360, 360, 0), -1) << path;
+    EXPECT_TRUE(log.Contains("unsupported image depth")) << path;
+  }
+  EXPECT_TRUE(spy.pages.empty());
+}
+
+TEST(ImagePage, NoExceptionCrossesTheInterface) {
+  const std::string dir = hosts_test::ScratchDir("image_throw");
+  const std::string path = dir + "/p.png";
+  ASSERT_TRUE(hosts_test::WriteImage(hosts_test::TestPicture(30, 20), Layout::kRgb24, FIF_PNG, path));
+  CONV_PARAM2 cp = Param();
+  SpyProcessor spy(&cp);
+  spy.throw_ = true;
+  LogCapture log;
+  EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), path.c_str(), 360, 360), -1);
+  EXPECT_EQ(DocProc_ProcessImagePage2(spy.Handle(), path.c_str(), 360, 360, 90), -1);
+  EXPECT_TRUE(log.Contains("spy failure"));
+}
+
+}  // namespace
