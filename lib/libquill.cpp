@@ -8,6 +8,8 @@
 
 #include "document_process_base.h"
 #include "document_process_ink1.h"
+#include "document_process_ink3.h"
+#include "document_process_ink2.h"
 #include "log.h"
 #include "quill/libquill.h"
 
@@ -28,8 +30,8 @@ struct ProcessorClass {
 // Compared in this order, byte for byte over the whole name.
 constexpr ProcessorClass kClasses[] = {
     {"DocumentProcessInk1", Make<DocumentProcessInk1>},
-    {"DocumentProcessInk2", nullptr},
-    {"DocumentProcessInk3", nullptr},
+    {"DocumentProcessInk2", Make<DocumentProcessInk2>},
+    {"DocumentProcessInk3", Make<DocumentProcessInk3>},
     {"DocumentProcessThermal", nullptr},
     {"DocumentProcessDot24", nullptr},
 };
