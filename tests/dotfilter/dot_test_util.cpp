@@ -52,8 +52,8 @@ cups_page_header2_t BaseHeader(unsigned width, unsigned height, unsigned hres, u
   memset(&h, 0, sizeof h);
   h.HWResolution[0] = hres;
   h.HWResolution[1] = vres;
-  h.PageSize[0] = width * 72 / hres;
-  h.PageSize[1] = height * 72 / vres;
+  h.PageSize[0] = hres ? width * 72 / hres : 0;
+  h.PageSize[1] = vres ? height * 72 / vres : 0;
   h.NumCopies = 1;
   h.cupsWidth = width;
   h.cupsHeight = height;
@@ -136,10 +136,11 @@ RasterPage MakePlanarPage(const cups_page_header2_t& header, const std::vector<D
   return page;
 }
 
-bool WriteRaster(const std::string& path, const std::vector<RasterPage>& pages) {
+bool WriteRaster(const std::string& path, const std::vector<RasterPage>& pages,
+                 bool compressed) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) return false;
-  cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE_COMPRESSED);
+  cups_raster_t* ras = cupsRasterOpen(fd, compressed ? CUPS_RASTER_WRITE_COMPRESSED : CUPS_RASTER_WRITE);
   bool ok = ras != nullptr;
   for (const RasterPage& page : pages) {
     if (!ok) break;

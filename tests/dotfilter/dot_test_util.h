@@ -71,8 +71,10 @@ RasterPage MakePage(const cups_page_header2_t& header, const DotRows& dots);
 RasterPage MakePlanarPage(const cups_page_header2_t& header, const std::vector<DotRows>& planes);
 
 // Writes pages as a CUPS raster stream (cupsRasterOpen/WriteHeader2/
-// WritePixels). Returns false on a write failure.
-bool WriteRaster(const std::string& path, const std::vector<RasterPage>& pages);
+// WritePixels), compressed or not (an uncompressed stream has every row at a
+// known offset). Returns false on a write failure.
+bool WriteRaster(const std::string& path, const std::vector<RasterPage>& pages,
+                 bool compressed = true);
 
 // --- PPDs ---------------------------------------------------------------
 

@@ -1,0 +1,325 @@
+// The job flow of quilldot run as CUPS runs it: arguments, input, copies,
+// progress and trace lines, refused page headers and SIGTERM.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <ctime>
+#include <fstream>
+
+#include "dot_test_util.h"
+#include "support/dot_stream_decoder.h"
+
+namespace dot_test {
+namespace {
+
+using quill_test::DecodeDotStream;
+using quill_test::DiffDots;
+using quill_test::DotStream;
+using quill_test::ToHex;
+
+constexpr quill_test::DotStreamConfig k8Rows{1, 1, true};
+
+cups_page_header2_t Header8(unsigned width, unsigned height) {
+  return BandHeader(width, height, 8, 120, 72);
+}
+
+struct Job {
+  TempDir dir;
+  RunResult run;
+  DotStream stream;
+
+  void Run(const std::vector<RasterPage>& pages, const PpdSpec* ppd = nullptr,
+           bool compressed = true) {
+    ASSERT_TRUE(WriteRaster(dir.File("job.ras"), pages, compressed));
+    std::string ppd_path;
+    if (ppd) {
+      ppd_path = dir.File("printer.ppd");
+      WriteTextFile(ppd_path, PpdText(*ppd));
+    }
+    run = RunQuilldot(JobArgs(dir.File("job.ras")), ppd_path);
+    stream = DecodeDotStream(run.out, k8Rows);
+  }
+};
+
+TEST(DotJob, TooFewArgumentsPrintUsage) {
+  const RunResult r = RunQuilldot({"dotq", "7", "tester", "title", "1"}, "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Usage: quilldot job-id user title copies options [file]\n");
+  EXPECT_TRUE(r.out.empty());
+}
+
+TEST(DotJob, UnreadableFileIsAnError) {
+  const RunResult r = RunQuilldot(JobArgs("/nonexistent/job.ras"), "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ERROR: Unable to open raster file - No such file or directory\n");
+  EXPECT_TRUE(r.out.empty());
+}
+
+TEST(DotJob, InputThatIsNoRasterIsAnError) {
+  TempDir dir;
+  WriteTextFile(dir.File("text"), "hello, printer\n");
+  const RunResult r = RunQuilldot(JobArgs(dir.File("text")), "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("ERROR: "), std::string::npos);
+  EXPECT_TRUE(r.out.empty());
+}
+
+TEST(DotJob, ReadsStandardInputWithSixArguments) {
+  TempDir dir;
+  const DotRows dots = RandomDots(40, 16, 21, 40);
+  ASSERT_TRUE(WriteRaster(dir.File("job.ras"), {MakePage(Header8(40, 16), dots)}));
+  const RunResult r = RunQuilldot(JobArgs(""), "", dir.File("job.ras"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const DotStream s = DecodeDotStream(r.out, k8Rows);
+  ASSERT_EQ(s.error, "");
+  EXPECT_EQ(DiffDots(s.pages[0].Plane(0), dots), "");
+}
+
+TEST(DotJob, CopiesAreReprintedFromTheStoredPage) {
+  // Page 1 asks for two copies. Were the raster read again for the second
+  // copy, it would take page 2's header for rows.
+  const DotRows first = RandomDots(64, 21, 22, 40);
+  const DotRows second = RandomDots(64, 13, 23, 40);
+  cups_page_header2_t h1 = Header8(64, 21);
+  h1.NumCopies = 2;
+  Job job;
+  job.Run({MakePage(h1, first), MakePage(Header8(64, 13), second)});
+  ASSERT_EQ(job.run.status, 0) << job.run.err;
+  ASSERT_EQ(job.stream.error, "");
+  ASSERT_EQ(job.stream.pages.size(), 4u);
+  EXPECT_EQ(DiffDots(job.stream.pages[0].Plane(0), first), "");
+  EXPECT_EQ(DiffDots(job.stream.pages[1].Plane(0), first), "");
+  EXPECT_EQ(DiffDots(job.stream.pages[2].Plane(0), second), "");
+  EXPECT_EQ(ToHex(job.stream.PageBytes(3)), "1B 40");
+  EXPECT_NE(job.run.err.find("PAGE: 1, 1/2 copies\n"), std::string::npos);
+  EXPECT_NE(job.run.err.find("PAGE: 1, 2/2 copies\n"), std::string::npos);
+  EXPECT_NE(job.run.err.find("PAGE: 2, 1/1 copies\n"), std::string::npos);
+}
+
+TEST(DotJob, PageWithoutCopiesIsSkippedWholly) {
+  const DotRows skipped = RandomDots(64, 30, 24, 40);
+  const DotRows printed = RandomDots(64, 17, 25, 40);
+  cups_page_header2_t h1 = Header8(64, 30);
+  h1.NumCopies = 0;
+  Job job;
+  job.Run({MakePage(h1, skipped), MakePage(Header8(64, 17), printed)});
+  ASSERT_EQ(job.run.status, 0) << job.run.err;
+  ASSERT_EQ(job.stream.error, "");
+  ASSERT_EQ(job.stream.pages.size(), 2u);
+  EXPECT_EQ(DiffDots(job.stream.pages[0].Plane(0), printed), "");
+  EXPECT_EQ(job.run.err.find("PAGE: 1,"), std::string::npos);
+  EXPECT_NE(job.run.err.find("PAGE: 2, 1/1 copies\n"), std::string::npos);
+}
+
+TEST(DotJob, ProgressAndTraceLines) {
+  PpdSpec ppd;
+  ppd.model = 0;
+  ppd.addons = {{"cutter", "1"}, {"drawer", "0"}, {"blackmark", "1"}, {"maxwidth", "640"}};
+  cups_page_header2_t h = Header8(64, 300);
+  h.cupsMediaType = 3;
+  h.cupsRowFeed = 8;
+  Job job;
+  job.Run({MakePage(h, RandomDots(64, 300, 26, 10))}, &ppd);
+  ASSERT_EQ(job.run.status, 0) << job.run.err;
+  const std::string expected =
+      "[QL] The printer has a cutter.\n"
+      "[QL] The printer supports blackmark.\n"
+      "[QL] maxwidth=640\n"
+      "[QL] fails to get destination\n"
+      "[QL] CuttingMethod = 0\n"
+      "[QL] DrawerMethod = 0\n"
+      "[QL] BlackMarkMethod = 0\n"
+      "[QL] LogoMethod = 0\n"
+      "[QL] PaperType = 0\n"
+      "[QL] header->cupsWidth=64,header->cupsHeight=300\n"
+      "[QL] header->cupsMediaType=3\n"
+      "[QL] header->cupsBitsPerColor=1\n"
+      "[QL] header->cupsBitsPerPixel=1\n"
+      "[QL] header->cupsBytesPerLine=8\n"
+      "[QL] header->cupsRowCount=8\n"
+      "[QL] header->cupsRowFeed=8\n"
+      "[QL] header->cupsRowStep=0\n"
+      "[QL] HWResolution=120x72\n"
+      "[QL] ModelNumber=0\n"
+      "PAGE: 1, 1/1 copies\n"
+      "INFO: Printing page 1, 0% complete...\n"
+      "INFO: Printing page 1, 42% complete...\n"
+      "INFO: Printing page 1, 85% complete...\n"
+      "INFO: Job 7 finished.\n";
+  EXPECT_EQ(job.run.err, expected);
+}
+
+TEST(DotJob, TruncatedRasterEndsThePage) {
+  const DotRows dots = RandomDots(32, 50, 27, 40);
+  RasterPage page = MakePage(Header8(32, 50), dots);
+  page.rows.resize(20);
+  Job job;
+  // Uncompressed, so the writer does not hold back the last row.
+  job.Run({page}, nullptr, /*compressed=*/false);
+  ASSERT_EQ(job.run.status, 0) << job.run.err;
+  ASSERT_EQ(job.stream.error, "");
+  DotRows expected = dots;
+  BlankRows(&expected, 20, 50);
+  EXPECT_EQ(DiffDots(job.stream.pages[0].Plane(0), expected), "");
+}
+
+// Pages whose headers do not fit the buffers or commands are refused; the
+// pages before them are printed and the job ends with the final reset and
+// a failure status.
+TEST(DotJob, HeadersThatDoNotFitAreRefused) {
+  struct Case {
+    const char* what;
+    int model;
+    cups_page_header2_t header;
+    const char* reason;
+  };
+  std::vector<Case> cases;
+  {
+    cups_page_header2_t h = Header8(100, 8);
+    h.cupsBytesPerLine = 5;  // 13 needed
+    cases.push_back({"short 1-bit row", 0, h, "is smaller than a row of 100 pixels needs"});
+  }
+  {
+    cups_page_header2_t h = Header8(100, 8);
+    h.cupsBitsPerColor = h.cupsBitsPerPixel = 8;
+    h.cupsBytesPerLine = 50;  // one byte per pixel read
+    cases.push_back({"short 8-bit row", 10, h, "is smaller than a row of 100 pixels needs"});
+  }
+  {
+    cups_page_header2_t h = RasterHeader(64, 8, 360, 360, 4, 0);
+    h.cupsBytesPerLine = 30;
+    cases.push_back({"planes", 4, h, "is not divisible by 4 colour planes"});
+  }
+  {
+    cups_page_header2_t h = RasterHeader(64, 8, 360, 0, 1, 0);
+    cases.push_back({"zero resolution", 2, h, "resolution 360x0 has a zero"});
+  }
+  {
+    cups_page_header2_t h = BandHeader(64, 8, 8, 120, 144);
+    cases.push_back({"odd interleave", 0, h, "cannot be split into two interleaved passes"});
+  }
+  {
+    cups_page_header2_t h = BandHeader(64, 8, 4096, 120, 72);
+    cases.push_back({"tall band", 0, h, "exceeds 255 rows"});
+  }
+  {
+    cups_page_header2_t h = BandHeader(70000, 1, 8, 120, 72);
+    cases.push_back({"wide page", 0, h, "cupsWidth 70000 is outside"});
+  }
+  {
+    cups_page_header2_t h = RasterHeader(66000, 1, 360, 360, 1, 0);
+    h.cupsWidth = 64;
+    cases.push_back({"long raster line", 2, h, "exceeds the 8191 bytes"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PpdSpec ppd;
+    ppd.model = c.model;
+    const cups_page_header2_t good = c.model == 0 || c.model == 10
+                                         ? Header8(16, 8)
+                                         : RasterHeader(16, 8, 360, 360, 1, 0);
+    DotRows dots = BlankDots(16, 8);
+    dots[2][3] = 1;
+    RasterPage bad{c.header, {}};
+    for (unsigned y = 0; y < c.header.cupsHeight; ++y)
+      bad.rows.push_back(Bytes(c.header.cupsBytesPerLine, 0xFF));
+    Job job;
+    job.Run({MakePage(good, dots), bad}, &ppd);
+    EXPECT_EQ(job.run.status, 1);
+    EXPECT_NE(job.run.err.find(std::string("ERROR: Unable to print page 2 - ")),
+              std::string::npos)
+        << job.run.err;
+    EXPECT_NE(job.run.err.find(c.reason), std::string::npos) << job.run.err;
+    EXPECT_EQ(job.run.err.find("PAGE: 2"), std::string::npos);
+    EXPECT_EQ(job.run.err.find("Job 7 finished"), std::string::npos);
+    ASSERT_EQ(job.stream.error, "");
+    ASSERT_EQ(job.stream.pages.size(), 2u);  // page 1 and the final reset
+    EXPECT_EQ(job.stream.pages[0].Plane(0).DotCount(), 1u);
+    EXPECT_EQ(ToHex(job.stream.PageBytes(1)), "1B 40");
+  }
+}
+
+// Process state letter from /proc/<pid>/stat ('S' while blocked in read).
+char ProcessState(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  const size_t paren = stat.rfind(')');
+  return paren != std::string::npos && paren + 2 < stat.size() ? stat[paren + 2] : '?';
+}
+
+std::string FileText(const std::string& path) {
+  const Bytes b = ReadFileBytes(path);
+  return std::string(b.begin(), b.end());
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t len) {
+  while (len > 0) {
+    const ssize_t n = write(fd, data, len);
+    if (n <= 0) return false;
+    data += n;
+    len -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+TEST(DotJob, SigtermStopsBetweenRowsAndEndsTheJob) {
+  signal(SIGPIPE, SIG_IGN);
+  TempDir dir;
+  const unsigned kWidth = 64, kHeight = 400, kRowsFirst = 130;
+  const DotRows dots = RandomDots(kWidth, kHeight, 28, 30);
+  const DotRows next = RandomDots(kWidth, 16, 29, 30);
+  ASSERT_TRUE(WriteRaster(dir.File("job.ras"),
+                          {MakePage(Header8(kWidth, kHeight), dots),
+                           MakePage(Header8(kWidth, 16), next)},
+                          /*compressed=*/false));
+  const Bytes raster = ReadFileBytes(dir.File("job.ras"));
+  // Uncompressed stream: sync word, header, then rows of 8 bytes.
+  const size_t split = 4 + sizeof(cups_page_header2_t) + kRowsFirst * (kWidth / 8);
+  ASSERT_GT(raster.size(), split);
+
+  Child child = StartWithPipe(QuilldotPath(), JobArgs(""), {}, dir.File("out"), dir.File("err"));
+  ASSERT_GT(child.pid, 0);
+  ASSERT_TRUE(WriteAll(child.stdin_fd, raster.data(), split));
+
+  // Wait (bounded) until the filter has passed row 128 and blocks on row 130.
+  const time_t deadline = time(nullptr) + 20;
+  while (time(nullptr) < deadline &&
+         FileText(dir.File("err")).find("INFO: Printing page 1, 32% complete...") ==
+             std::string::npos)
+    usleep(2000);
+  while (time(nullptr) < deadline && ProcessState(child.pid) != 'S') usleep(2000);
+  ASSERT_EQ(ProcessState(child.pid), 'S');
+  kill(child.pid, SIGTERM);
+  WriteAll(child.stdin_fd, raster.data() + split, raster.size() - split);
+  close(child.stdin_fd);
+
+  RunResult r;
+  WaitChild(child.pid, 30, &r);
+  r.out = ReadFileBytes(dir.File("out"));
+  r.err = FileText(dir.File("err"));
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("INFO: Job 7 finished.\n"), std::string::npos);
+  EXPECT_EQ(r.err.find("PAGE: 2"), std::string::npos);
+  EXPECT_EQ(r.err.find("complete...\nINFO: Printing page 1, 64%"), std::string::npos);
+
+  const DotStream s = DecodeDotStream(r.out, k8Rows);
+  ASSERT_EQ(s.error, "");
+  ASSERT_EQ(s.pages.size(), 2u);  // the cut-short page and the final reset
+  // The row being read when the signal came is the last one printed.
+  bool matched = false;
+  for (unsigned rows : {kRowsFirst, kRowsFirst + 1}) {
+    DotRows expected = dots;
+    BlankRows(&expected, rows, kHeight);
+    matched = matched || DiffDots(s.pages[0].Plane(0), expected).empty();
+  }
+  EXPECT_TRUE(matched);
+  EXPECT_EQ(ToHex(s.PageBytes(1)), "1B 40");
+}
+
+}  // namespace
+}  // namespace dot_test
