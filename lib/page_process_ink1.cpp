@@ -159,10 +159,10 @@ inline uint64_t Transpose8x8(uint64_t x) {
 // beyond the line are zero; bits beyond `width` in the last byte are zero.
 void PackRows(const uint8_t* const rows[8], uint32_t width, uint8_t* band, uint32_t bhb,
               uint32_t vbyte, uint32_t shift) {
-  const uint32_t full_bytes = width / 8;  // input bytes whose 8 columns all exist
   uint8_t* const base = band + vbyte;
   uint32_t p = 0;
 #if defined(__SSE2__)
+  const uint32_t full_bytes = width / 8;  // input bytes whose 8 columns all exist
   // Sixteen input bytes (128 columns) of all eight rows at a time: byte
   // interleaving gives, per input byte, one 64-bit lane holding the eight
   // rows with row 0 in the top byte; each movemask then yields one column
