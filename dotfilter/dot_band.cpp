@@ -247,7 +247,9 @@ void FlushHeldRows(const CUPS_PAGE_HEADER* header) {
   EvenOffset = 0;
 }
 
-size_t PackBitsBound(size_t len) { return len + len / 127 + 2; }
+// The worst case is a one-byte literal before every run of two (4 bytes for
+// 3), plus the last byte of the line as a literal of its own.
+size_t PackBitsBound(size_t len) { return len + (len + 2) / 3 + 2; }
 
 size_t PackBits(const uint8_t* line, size_t len, uint8_t* out) {
   const uint8_t* p = line;

@@ -215,6 +215,28 @@ TEST(DotRaster, ColourPlanesGoToTheirColours) {
   }
 }
 
+TEST(DotRaster, WorstCasePackBitsOfWideRowsFits) {
+  // 16 bits per colour: the row is twice as many bytes as the page has dots,
+  // and "a b b" compresses to 4 bytes for 3, more than twice the width.
+  PpdSpec ppd = Model(2);
+  cups_page_header2_t h = RasterHeader(30, 2, 360, 360, 1, 1);
+  h.cupsBitsPerColor = 16;
+  h.cupsBitsPerPixel = 16;
+  h.cupsBytesPerLine = 60;
+  Bytes row(60);
+  for (size_t i = 0; i < row.size(); ++i) row[i] = i % 3 == 0 ? 0x01 : 0x02;
+  const Printed p = Print({RasterPage{h, {row, row}}}, &ppd);
+  ASSERT_EQ(p.run.status, 0) << p.run.err;
+  ASSERT_EQ(p.stream.error, "");
+  const auto lines = p.stream.Find("ESC .");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0]->bytes.size(), 8u + 80u);
+  DotRows expected(2, std::vector<uint8_t>(480, 0));
+  for (size_t x = 0; x < 480; ++x)
+    expected[0][x] = expected[1][x] = (row[x / 8] >> (7 - x % 8)) & 1;
+  EXPECT_EQ(DiffDots(p.stream.pages[0].Plane(0), expected), "");
+}
+
 TEST(DotRaster, OnePageSizeGivesTopZero) {
   PpdSpec ppd = Model(2);
   ppd.sizes = {{"Letter", 612, 792, 770}};
