@@ -1,0 +1,284 @@
+// Even-toned screening: the engine against its plain model, the properties
+// of flat tones, parameter handling and the aligned buffers.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "dither/dither_reference.h"
+#include "fi_bitmap.h"
+#include "quill/dither.h"
+#include "support/log_capture.h"
+
+namespace {
+
+using dither_ref::FromMono;
+using dither_ref::Grey;
+using dither_ref::Mono;
+
+struct CtxFree {
+  void operator()(ETS_Ctx* c) const { ets_free(c); }
+};
+using Ctx = std::unique_ptr<ETS_Ctx, CtxFree>;
+
+Mono EtsDither(const Grey& g) {
+  FiBitmap src(dither_ref::ToBitmap(g));
+  FiBitmap out(ets_dither(src.get()));
+  EXPECT_NE(out, nullptr);
+  if (!out) return {};
+  EXPECT_EQ(FreeImage_GetBPP(out.get()), 1u);
+  EXPECT_TRUE(dither_ref::TrailingBitsClear(out.get()));
+  const RGBQUAD* pal = FreeImage_GetPalette(out.get());
+  EXPECT_EQ(pal[0].rgbRed, 0);
+  EXPECT_EQ(pal[1].rgbRed, 255);
+  return FromMono(out.get());
+}
+
+double InkShare(const Mono& m) {
+  double ink = 0, n = 0;
+  for (const auto& row : m) {
+    for (int bit : row) {
+      ink += 1 - bit;
+      n += 1;
+    }
+  }
+  return ink / n;
+}
+
+// Parameters of a one-plane, two-level screen like the image driver's.
+struct OnePlaneParams {
+  int lut[256];
+  int* luts[1] = {lut};
+  int c1_scale[1] = {1};
+  int strength[1] = {0};
+  ETS_Params p;
+  explicit OnePlaneParams(int width) {
+    for (int i = 0; i < 256; ++i) lut[i] = static_cast<int>(i / 255.0 * 16777216.0);
+    std::memset(&p, 0, sizeof p);
+    p.width = width;
+    p.n_planes = 1;
+    p.levels = 2;
+    p.luts = luts;
+    p.aspect_x = 1;
+    p.aspect_y = 1;
+    p.strengths = strength;
+    p.c1_scale = c1_scale;
+    p.ets_style = 1;
+    p.r_style = 1;
+    p.polarity = ETS_BLACK_IS_ZERO;
+  }
+};
+
+// Bit-for-bit agreement with the plain model, including images taller and
+// wider than the noise matrix (its rows and columns wrap).
+TEST(Ets, AgreesWithPlainModel) {
+  const int sizes[][2] = {{1, 1}, {7, 5}, {40, 30}, {300, 12}, {9, 300}};
+  unsigned seed = 11;
+  for (const auto& sz : sizes) {
+    const Grey g = dither_ref::RandomGrey(sz[0], sz[1], seed);
+    srand(seed);
+    const Mono lib = EtsDither(g);
+    srand(seed);
+    EXPECT_EQ(lib, dither_ref::EtsOnePlane(g)) << sz[0] << "x" << sz[1];
+    ++seed;
+  }
+  Grey ramp(64, std::vector<int>(200));
+  for (int y = 0; y < 64; ++y) {
+    for (int x = 0; x < 200; ++x) ramp[y][x] = (x / 25 + y / 16) % 4 == 1 ? 0 : x * 255 / 199;
+  }
+  srand(5);
+  const Mono lib = EtsDither(ramp);
+  srand(5);
+  EXPECT_EQ(lib, dither_ref::EtsOnePlane(ramp));
+}
+
+TEST(Ets, AllWhitePrintsNothingAndCarriesNoError) {
+  OnePlaneParams op(50);
+  Ctx ctx(ets_new(&op.p));
+  ASSERT_NE(ctx, nullptr);
+  std::vector<uchar> in(50, 255), out(50, 7);
+  const ETS_SrcPixel* src[1] = {in.data()};
+  uchar* dst[1] = {out.data()};
+  for (int y = 0; y < 5; ++y) {
+    ets_line(ctx.get(), dst, src);
+    for (int x = 0; x < 50; ++x) {
+      ASSERT_EQ(out[x], 0);
+      ASSERT_EQ(ctx->plane_ctx[0]->err_line[x], 0);
+      ASSERT_EQ(ctx->c_line[x], 0);
+    }
+  }
+  EXPECT_EQ(ctx->y, 5);
+  EXPECT_EQ(InkShare(EtsDither(dither_ref::FlatGrey(70, 20, 255))), 0.0);
+}
+
+TEST(Ets, AllBlackPrintsEveryDot) {
+  EXPECT_EQ(InkShare(EtsDither(dither_ref::FlatGrey(70, 20, 0))), 1.0);
+}
+
+TEST(Ets, FlatGreysCoverWithinOnePercent) {
+  for (int grey : {8, 32, 64, 100, 128, 160, 192, 224, 247}) {
+    const double ink = InkShare(EtsDither(dither_ref::FlatGrey(256, 256, grey)));
+    EXPECT_NEAR(ink, 1.0 - grey / 255.0, 0.01) << grey;
+  }
+}
+
+// Light tones: dots come out evenly spaced, not clumped. No two dots of a
+// grey-240 patch touch (4-neighbours).
+TEST(Ets, LightTonesHaveSeparatedDots) {
+  const Mono m = EtsDither(dither_ref::FlatGrey(128, 128, 240));
+  int touching = 0, dots = 0;
+  for (int y = 1; y < 127; ++y) {
+    for (int x = 1; x < 127; ++x) {
+      if (m[y][x]) continue;
+      ++dots;
+      touching += !m[y][x + 1] || !m[y + 1][x];
+    }
+  }
+  EXPECT_GT(dots, 700);
+  EXPECT_LT(touching, dots / 50);
+}
+
+TEST(Ets, ReseededRunsRepeatAndUnseededRunsDiffer) {
+  const Grey g = dither_ref::FlatGrey(64, 64, 128);
+  srand(3);
+  const Mono a = EtsDither(g);
+  srand(3);
+  EXPECT_EQ(EtsDither(g), a);
+  EXPECT_NE(EtsDither(g), a);  // the initial error line comes from rand()
+}
+
+TEST(Ets, UnsupportedAspectRatioReturnsNull) {
+  quill_test::LogCapture log;
+  OnePlaneParams op(10);
+  for (auto r : {std::pair{3, 3}, std::pair{2, 2}, std::pair{5, 1}}) {
+    op.p.aspect_x = r.first;
+    op.p.aspect_y = r.second;
+    EXPECT_EQ(ets_new(&op.p), nullptr);
+    EXPECT_EQ(log.Count(spdlog::level::err, "aspect ratio of " + std::to_string(r.first) + ":" +
+                                                std::to_string(r.second) + " not supported"),
+              1);
+  }
+  op.p.distscale = 1.5;  // an explicit scale needs no table entry
+  Ctx ctx(ets_new(&op.p));
+  EXPECT_NE(ctx, nullptr);
+  EXPECT_EQ(ets_new(nullptr), nullptr);
+  op.p.levels = 1;
+  EXPECT_EQ(ets_new(&op.p), nullptr);
+}
+
+TEST(Ets, ContextFieldsFollowTheParameters) {
+  OnePlaneParams op(33);
+  op.p.levels = 4;
+  Ctx ctx(ets_new(&op.p));
+  ASSERT_NE(ctx, nullptr);
+  EXPECT_EQ(ctx->ehi, 13107);  // 39321.6 / 3
+  EXPECT_EQ(ctx->elo, -13107);
+  EXPECT_EQ(ctx->seed1, 0x5324879fu);
+  EXPECT_EQ(ctx->seed2, 0xb78d0945u);
+  EXPECT_EQ(ctx->tmwid, 256);
+  const ETS_PlaneCtx* pc = ctx->plane_ctx[0];
+  EXPECT_EQ(pc->c1, 2 + 6 - 1);
+  EXPECT_EQ(pc->tm_offset, 256);
+  EXPECT_EQ(pc->lut[0], 65536);
+  EXPECT_EQ(pc->lut[255], 0);
+  for (int x = 0; x < 33; ++x) {
+    EXPECT_GE(pc->err_line[x], -8192);
+    EXPECT_LE(pc->err_line[x], 0);
+    EXPECT_EQ(pc->a_line[x], 1);
+    EXPECT_EQ(pc->r_line[x], 0);
+  }
+}
+
+// Every ets_style and noise source, several levels and planes: output values
+// stay in range and the mean ink follows the input.
+TEST(Ets, StylesLevelsAndPlanesKeepTheTone) {
+  for (int levels : {2, 3, 5}) {
+    for (int style : {0, 1, 2, 3, 6}) {
+      for (int r_style : {0, 1, 2}) {
+        OnePlaneParams op(96);
+        op.p.levels = levels;
+        op.p.ets_style = style;
+        op.p.r_style = r_style;
+        Ctx ctx(ets_new(&op.p));
+        ASSERT_NE(ctx, nullptr);
+        std::vector<uchar> in(96, 96), out(96);
+        const ETS_SrcPixel* src[1] = {in.data()};
+        uchar* dst[1] = {out.data()};
+        double sum = 0;
+        for (int y = 0; y < 96; ++y) {
+          ets_line(ctx.get(), dst, src);
+          for (uchar v : out) {
+            ASSERT_LT(v, levels);
+            sum += v;
+          }
+        }
+        EXPECT_NEAR(sum / (96 * 96) / (levels - 1), 1 - 96 / 255.0, 0.03)
+            << levels << " " << style << " " << r_style;
+      }
+    }
+  }
+}
+
+TEST(Ets, MultiPlaneDriverWritesInterleavedBytes) {
+  const int w = 80, h = 60, planes = 4;
+  std::vector<uint8_t> in(w * planes * h), out(w * planes * h, 0x55);
+  for (int i = 0; i < w * planes * h; ++i) in[i] = static_cast<uint8_t>(i % planes == 0 ? 255 : 64 * (i % planes));
+  ASSERT_EQ(ETS_dither_main(in.data(), out.data(), w, h, planes, w * planes, w * planes), 0);
+  double ink[4] = {0, 0, 0, 0};
+  for (int i = 0; i < w * planes * h; ++i) {
+    ASSERT_TRUE(out[i] == 0 || out[i] == 255);
+    ink[i % planes] += out[i] == 0;
+  }
+  EXPECT_EQ(ink[0], 0);
+  for (int j = 1; j < planes; ++j) EXPECT_NEAR(ink[j] / (w * h), 1 - 64 * j / 255.0, 0.03) << j;
+  EXPECT_EQ(ETS_dither_main(in.data(), out.data(), w, h, 0, w, w), -1);
+  EXPECT_EQ(ETS_dither_main(in.data(), out.data(), 0, h, 1, w, w), 0);
+  EXPECT_EQ(ets_dither(nullptr), nullptr);
+}
+
+TEST(Ets, DumpHeaderParamsAndLuts) {
+  char* buf = nullptr;
+  size_t len = 0;
+  FILE* f = open_memstream(&buf, &len);
+  ASSERT_NE(f, nullptr);
+  OnePlaneParams op(8);
+  op.p.dump_file = f;
+  op.p.dump_level = ETS_DUMP_LUTS;
+  ets_free(ets_new(&op.p));  // closes the dump stream
+  ASSERT_EQ(len, 20 + sizeof(ETS_Params) + 256 * 4);
+  EXPECT_EQ(sizeof(ETS_Params), 104u);
+  EXPECT_EQ(std::memcmp(buf, "EBdpIIMM", 8), 0);
+  int32_t head[5];
+  std::memcpy(head, buf, sizeof head);
+  EXPECT_EQ(head[2], 150);
+  EXPECT_EQ(head[3], 255);
+  EXPECT_EQ(head[4], 1);
+  EXPECT_EQ(std::memcmp(buf + 20, &op.p, offsetof(ETS_Params, luts)), 0);
+  int32_t lut[256];
+  std::memcpy(lut, buf + 20 + sizeof(ETS_Params), sizeof lut);
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(lut[i], op.lut[i]);
+  free(buf);
+}
+
+TEST(Ets, AlignedBuffers) {
+  for (int size : {0, 1, 15, 16, 1000}) {
+    for (int k = 0; k < 8; ++k) {
+      uchar* p = static_cast<uchar*>(ets_malloc_aligned(size, 16));
+      ASSERT_NE(p, nullptr);
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u);
+      int32_t off;
+      std::memcpy(&off, p - 4, 4);
+      EXPECT_GE(off, 4);
+      EXPECT_LE(off, 19);
+      std::memset(p, 0xAB, size);
+      ets_free_aligned(p);
+    }
+  }
+  EXPECT_EQ(ets_malloc_aligned(-1, 16), nullptr);
+  ets_free_aligned(nullptr);
+}
+
+}  // namespace
