@@ -1,0 +1,173 @@
+#include "page_canvas.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace quill_filter {
+namespace {
+
+bool IsLuminance(cups_cspace_t space) { return space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW; }
+
+bool IsOneColour(cups_cspace_t space) { return IsLuminance(space) || IsInkValued(space); }
+
+// trunc(res x points / 72) in single precision, as a non-negative count;
+// -1 when the value is not a finite number below 2^32.
+int64_t DotsFromPoints(unsigned res, float points) {
+  float dots = static_cast<float>(res) * points / 72.0f;
+  if (!std::isfinite(dots)) return -1;
+  if (dots <= 0.0f) return 0;
+  if (dots >= 4294967296.0f) return -1;
+  return static_cast<int64_t>(dots);
+}
+
+// As DotsFromPoints, but signed: an edge may lie off the sheet.
+int64_t SignedDotsFromPoints(unsigned res, float points) {
+  float dots = static_cast<float>(res) * points / 72.0f;
+  if (!std::isfinite(dots)) return 0;
+  if (dots >= 4294967296.0f) return std::numeric_limits<uint32_t>::max();
+  if (dots <= -4294967296.0f) return -static_cast<int64_t>(std::numeric_limits<uint32_t>::max());
+  return static_cast<int64_t>(dots);
+}
+
+constexpr uint32_t PaletteEntry(uint8_t blue, uint8_t green, uint8_t red) {
+  return static_cast<uint32_t>(blue) | static_cast<uint32_t>(green) << 8 |
+         static_cast<uint32_t>(red) << 16;
+}
+
+}  // namespace
+
+bool IsInkValued(cups_cspace_t space) {
+  return space == CUPS_CSPACE_K || space == CUPS_CSPACE_WHITE || space == CUPS_CSPACE_GOLD ||
+         space == CUPS_CSPACE_SILVER || space == CUPS_CSPACE_DEVICE1;
+}
+
+PixelLayout LayoutOf(const cups_page_header2_t& header) {
+  const unsigned bpp = header.cupsBitsPerPixel;
+  const unsigned bpc = header.cupsBitsPerColor;
+  if (bpp == 1 && bpc == 1 && IsOneColour(header.cupsColorSpace)) return PixelLayout::kOneBit;
+  if (bpp == 8 && bpc == 8 && IsOneColour(header.cupsColorSpace)) return PixelLayout::kGrey8;
+  if (bpp >= 24 && bpp % 8 == 0 && bpc == 8 && header.cupsColorOrder == CUPS_ORDER_CHUNKED) {
+    return PixelLayout::kChunky;
+  }
+  return PixelLayout::kUnsupported;
+}
+
+PageGeometry ComputeGeometry(const cups_page_header2_t& header) {
+  PageGeometry geo;
+  const unsigned xres = header.HWResolution[0];
+  const unsigned yres = header.HWResolution[1];
+  float page_w = header.cupsPageSize[0];
+  float page_h = header.cupsPageSize[1];
+  if (!(page_w > 0.0f) || !(page_h > 0.0f)) {
+    page_w = static_cast<float>(header.PageSize[0]);
+    page_h = static_cast<float>(header.PageSize[1]);
+  }
+  geo.bits_per_pixel = header.cupsBitsPerPixel;
+  geo.bytes_per_pixel = header.cupsBitsPerPixel / 8;
+
+  const int64_t width = DotsFromPoints(xres, page_w);
+  const int64_t height = DotsFromPoints(yres, page_h);
+  if (width < 0 || height < 0) return geo;  // size 0: no canvas
+  geo.width = static_cast<uint32_t>(width);
+  geo.height = static_cast<uint32_t>(height);
+  geo.pitch = geo.bits_per_pixel == 1 ? (uint64_t{geo.width} + 7) / 8
+                                      : uint64_t{geo.width} * geo.bytes_per_pixel;
+  if (geo.pitch > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
+    geo.pitch = 0;
+  }
+  geo.size = geo.pitch * geo.height;  // both below 2^32: no overflow in 64 bits
+
+  // The imaging box: the float box of version-2 headers, else the integer
+  // one; without either the raster starts at the top-left corner.
+  float left = 0.0f;
+  float top = page_h;
+  if (header.cupsImagingBBox[3] > header.cupsImagingBBox[1]) {
+    left = header.cupsImagingBBox[0];
+    top = header.cupsImagingBBox[3];
+  } else if (header.ImagingBoundingBox[3] > header.ImagingBoundingBox[1]) {
+    left = static_cast<float>(header.ImagingBoundingBox[0]);
+    top = static_cast<float>(header.ImagingBoundingBox[3]);
+  }
+  geo.x_off = SignedDotsFromPoints(xres, left);
+  geo.y_off = SignedDotsFromPoints(yres, page_h - top);
+  return geo;
+}
+
+CanvasBuffer AllocateCanvas(uint64_t size) {
+  if (size == 0 || size > kMaxCanvasBytes) return nullptr;
+  return CanvasBuffer(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size), 1)));
+}
+
+void FillWhite(const PageGeometry& geo, PixelLayout layout, uint8_t* canvas) {
+  const uint8_t white = layout == PixelLayout::kOneBit ? 0x00 : 0xFF;
+  std::memset(canvas, white, static_cast<size_t>(geo.size));
+}
+
+void PlaceRow(const cups_page_header2_t& header, PixelLayout layout, const PageGeometry& geo,
+              uint32_t row, const uint8_t* line, uint8_t* canvas) {
+  const int64_t y = geo.y_off + row;
+  if (y < 0 || y >= static_cast<int64_t>(geo.height)) return;
+  uint8_t* dst = canvas + static_cast<size_t>(y) * geo.pitch;
+
+  // Source pixels [first, last) land inside the canvas.
+  const int64_t src_width = header.cupsWidth;
+  const int64_t first = geo.x_off < 0 ? -geo.x_off : 0;
+  const int64_t last = std::min<int64_t>(src_width, static_cast<int64_t>(geo.width) - geo.x_off);
+  if (first >= last) return;
+
+  switch (layout) {
+    case PixelLayout::kOneBit: {
+      // A set source bit is ink for K-like spaces and paper for W and SW.
+      const bool invert = !IsInkValued(header.cupsColorSpace);
+      for (int64_t x = first; x < last; ++x) {
+        bool bit = (line[x / 8] >> (7 - x % 8)) & 1;
+        if (bit == invert) continue;  // paper: the canvas is already 0
+        const int64_t dx = geo.x_off + x;
+        dst[dx / 8] |= static_cast<uint8_t>(0x80u >> (dx % 8));
+      }
+      break;
+    }
+    case PixelLayout::kGrey8: {
+      const bool invert = IsInkValued(header.cupsColorSpace);
+      uint8_t* out = dst + (geo.x_off + first);
+      const uint8_t* in = line + first;
+      const size_t n = static_cast<size_t>(last - first);
+      if (invert) {
+        for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(255 - in[i]);
+      } else {
+        std::memcpy(out, in, n);
+      }
+      break;
+    }
+    case PixelLayout::kChunky: {
+      const size_t bpp = geo.bytes_per_pixel;
+      const uint8_t* in = line + static_cast<size_t>(first) * bpp;
+      uint8_t* out = dst + static_cast<size_t>(geo.x_off + first) * bpp;
+      for (int64_t x = first; x < last; ++x, in += bpp, out += bpp) {
+        out[0] = in[2];
+        out[1] = in[1];
+        out[2] = in[0];
+      }
+      break;
+    }
+    case PixelLayout::kUnsupported:
+      break;
+  }
+}
+
+void FillPalette(PixelLayout layout, uint32_t palette[256]) {
+  std::memset(palette, 0, 256 * sizeof(uint32_t));
+  if (layout == PixelLayout::kGrey8) {
+    for (uint32_t i = 0; i < 256; ++i) {
+      const uint8_t g = static_cast<uint8_t>(i);
+      palette[i] = PaletteEntry(g, g, g);
+    }
+  } else if (layout == PixelLayout::kOneBit) {
+    palette[0] = PaletteEntry(255, 255, 255);
+    palette[1] = PaletteEntry(0, 0, 0);
+  }
+}
+
+}  // namespace quill_filter

@@ -1,0 +1,101 @@
+// page_canvas.h - the white page on which quillfilter places each raster
+// page before handing it to the library.
+//
+// The canvas covers the whole sheet (cupsPageSize at the page's resolution);
+// the raster covers only the imaging box, which lands at (x_off, y_off) with
+// row 0 at the top of the sheet. Rows and pixels of the raster that fall
+// outside the canvas are dropped, never written.
+//
+// Canvas formats, one per supported raster layout:
+//   - one bit per pixel: a set bit is ink, most significant bit first (what
+//     the library takes for one-bit pages); white is 0;
+//   - eight bits per pixel: grey, 0 black and 255 white, with a grey-ramp
+//     palette;
+//   - 24 bits per pixel and more (8 bits per colour, chunked): the pixel's
+//     first three bytes in reverse order, so RGB becomes blue, green, red in
+//     memory; further bytes of a pixel stay 255. White is 255.
+#ifndef QUILL_FILTER_PAGE_CANVAS_H_
+#define QUILL_FILTER_PAGE_CANVAS_H_
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include <cups/raster.h>
+
+#include "quill/libquill.h"
+
+namespace quill_filter {
+
+enum class PixelLayout {
+  kUnsupported,  // anything else: the page is skipped
+  kOneBit,       // one colour, one bit per pixel
+  kGrey8,        // one colour, eight bits per pixel
+  kChunky,       // 8 bits per colour, chunked, 24 bits per pixel or more
+};
+
+// How the raster's pixels are stored, from the header's depth, colour order
+// and colour space.
+PixelLayout LayoutOf(const cups_page_header2_t& header);
+
+// True for one-colour spaces in which a high value means ink (K and the
+// special inks); false for the luminance spaces W and SW.
+bool IsInkValued(cups_cspace_t space);
+
+// Where and how big the canvas of one page is.
+struct PageGeometry {
+  uint32_t width = 0;            // pixels per canvas row (page_width)
+  uint32_t height = 0;           // canvas rows (page_height)
+  uint32_t bits_per_pixel = 0;   // canvas depth, the raster's cupsBitsPerPixel
+  uint32_t bytes_per_pixel = 0;  // bits_per_pixel / 8; 0 for one-bit canvases
+  uint64_t pitch = 0;            // bytes per canvas row (page_pitch)
+  uint64_t size = 0;             // pitch * height, computed without overflow
+  int64_t x_off = 0;             // canvas pixel of the raster's first column
+  int64_t y_off = 0;             // canvas row of the raster's first row
+};
+
+// Computes the geometry of `header`'s page. Sizes are taken in single
+// precision and truncated toward zero: width = HWResolution[0] x
+// cupsPageSize[0] / 72, height likewise; when cupsPageSize is not set the
+// integer PageSize serves. x_off comes from the left edge of the imaging box
+// and y_off from its top edge (PostScript boxes count from the bottom of the
+// sheet, so y_off = HWResolution[1] x (page height - box top) / 72). Without
+// an imaging box the raster starts at the top-left corner.
+// Requires: LayoutOf(header) != kUnsupported and both resolutions non-zero.
+// Sizes that do not fit the canvas's 32-bit width/height or int32 pitch give
+// a geometry with size 0.
+PageGeometry ComputeGeometry(const cups_page_header2_t& header);
+
+// The canvas memory, zero-filled at allocation and released with free().
+struct FreeDeleter {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+using CanvasBuffer = std::unique_ptr<uint8_t[], FreeDeleter>;
+
+// Largest canvas the filter allocates (16 GiB): far beyond any sheet these
+// printers take, and small enough that a corrupt page size is refused
+// instead of being committed page by page on a system that overcommits.
+constexpr uint64_t kMaxCanvasBytes = uint64_t{1} << 34;
+
+// Allocates `size` zeroed bytes; null when size is 0, above kMaxCanvasBytes
+// or memory is short.
+CanvasBuffer AllocateCanvas(uint64_t size);
+
+// Fills the whole canvas with white for its layout.
+void FillWhite(const PageGeometry& geo, PixelLayout layout, uint8_t* canvas);
+
+// Places one raster row (cupsWidth pixels in the header's layout) on canvas
+// row `y_off + row`. Rows and pixels outside the canvas are dropped.
+// Requires: `line` holds header.cupsBytesPerLine bytes and `canvas`
+// geo.size bytes.
+void PlaceRow(const cups_page_header2_t& header, PixelLayout layout, const PageGeometry& geo,
+              uint32_t row, const uint8_t* line, uint8_t* canvas);
+
+// The colour table that goes with the canvas into RASTER_INFO.palette: a grey
+// ramp for eight bits (entry i = grey i), white then black for one bit, all
+// zero for deeper canvases.
+void FillPalette(PixelLayout layout, uint32_t palette[256]);
+
+}  // namespace quill_filter
+
+#endif  // QUILL_FILTER_PAGE_CANVAS_H_
