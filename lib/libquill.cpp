@@ -8,6 +8,7 @@
 
 #include "document_process_base.h"
 #include "document_process_ink1.h"
+#include "document_process_ink3.h"
 #include "document_process_ink2.h"
 #include "log.h"
 #include "quill/libquill.h"
@@ -30,7 +31,7 @@ struct ProcessorClass {
 constexpr ProcessorClass kClasses[] = {
     {"DocumentProcessInk1", Make<DocumentProcessInk1>},
     {"DocumentProcessInk2", Make<DocumentProcessInk2>},
-    {"DocumentProcessInk3", nullptr},
+    {"DocumentProcessInk3", Make<DocumentProcessInk3>},
     {"DocumentProcessThermal", nullptr},
     {"DocumentProcessDot24", nullptr},
 };

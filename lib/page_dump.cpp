@@ -10,6 +10,7 @@
 namespace {
 
 constexpr size_t kMaxDumpName = 1023;  // the name buffer holds 1024 bytes with its end
+constexpr size_t kMaxFieldDigits = 2;  // widths and precisions up to 99
 
 bool IsFlag(char c) { return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -32,20 +33,25 @@ std::string FormatDumpName(const std::string& format, uint32_t count) {
       i += 2;
       continue;
     }
-    // Parse %[flags][width][.precision]conversion.
+    // Parse %[flags][width][.precision]conversion. Widths and precisions
+    // beyond kMaxFieldDigits digits are not honoured: the number is at most
+    // ten digits, and a huge field would only stall the formatting.
     size_t j = i + 1;
     while (j < format.size() && IsFlag(format[j])) ++j;
-    while (j < format.size() && IsDigit(format[j])) ++j;
+    size_t digits = 0;
+    while (j < format.size() && IsDigit(format[j])) ++j, ++digits;
+    size_t precision_digits = 0;
     if (j < format.size() && format[j] == '.') {
       ++j;
-      while (j < format.size() && IsDigit(format[j])) ++j;
+      while (j < format.size() && IsDigit(format[j])) ++j, ++precision_digits;
     }
     const bool integer_conv = j < format.size() && std::strchr("udixXo", format[j]) != nullptr;
-    if (!used && integer_conv && j - i <= 16) {
+    if (!used && integer_conv && j - i <= 16 && digits <= kMaxFieldDigits &&
+        precision_digits <= kMaxFieldDigits) {
       std::string spec = format.substr(i, j - i);
       char conv = format[j];
       spec += (conv == 'd' || conv == 'i') ? 'u' : conv;  // the count is unsigned
-      char buf[64];
+      char buf[128];  // a 99-wide field fits
       int n = std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<unsigned>(count));
       if (n > 0) out.append(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
       used = true;
