@@ -193,18 +193,4 @@ TEST(Ink2Document, RejectedRastersWriteNothing) {
   EXPECT_EQ(log.Count(spdlog::level::warn, "raster has no pixels"), 1);
 }
 
-TEST(Ink2Document, ProcessPageInternalLogsItsPage) {
-  quill_test::LogCapture log;
-  RecordingWriter out;
-  CONV_PARAM2 p = Params(out, "duplex=2");
-  DocumentProcessInk2 doc(&p);
-  TestRaster raster(8, 2, 32, 360);
-  doc.ProcessPageInternal(&raster.info, true, true);
-  EXPECT_EQ(log.Count(spdlog::level::debug,
-                      "ProcessPageInternal: size=8x2, unit=1440x720, resolution=360x360, pins=180, "
-                      "bpp=32, pitch=32"),
-            1);
-  EXPECT_EQ(log.Count(spdlog::level::debug, "flip page"), 1);
-}
-
 }  // namespace

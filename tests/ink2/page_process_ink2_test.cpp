@@ -108,17 +108,6 @@ TEST(Ink2PageCommands, DuplexAndFlagValues) {
   }
 }
 
-TEST(Ink2PageCommands, PageFlagIsLogged) {
-  quill_test::LogCapture log;
-  RecordingWriter out;
-  PageProcessInk2 page = MakePage(out, 8, 8);
-  page.SendPage(nullptr, 0, nullptr, 0, nullptr, 0);
-  page.m_IsLastPage = false;
-  page.SendPage(nullptr, 0, nullptr, 0, nullptr, 0);
-  EXPECT_EQ(log.Count(spdlog::level::debug, "last page"), 1);
-  EXPECT_EQ(log.Count(spdlog::level::debug, "middle page"), 1);
-}
-
 // ---------------------------------------------------------------------------
 // Data blocks
 
