@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <ctime>
 #include <filesystem>
 
 #include <cups/raster.h>
@@ -127,6 +129,107 @@ TEST(DotEndToEnd, CupsTestPageThroughTheReceiptChain) {
   }
   EXPECT_GT(total_dots, 10000u);  // the test page is far from blank
   EXPECT_EQ(ToHex(stream.PageBytes(static_cast<int>(pages.size()))), "1B 40");
+}
+
+// A private cupsd on a Unix socket in a temporary folder, with its own
+// configuration and spool; it knows only the queues a test adds. It is
+// started under timeout(1), so it never outlives the test by long, and is
+// stopped on destruction.
+class PrivateCupsd {
+ public:
+  PrivateCupsd() {
+    for (const char* sub : {"etc/ppd", "cache", "state", "spool", "tmp", "log"})
+      fs::create_directories(fs::path(dir_.Path()) / sub);
+    chmod(dir_.Path().c_str(), 0755);
+    const std::string d = dir_.Path();
+    WriteTextFile(dir_.File("cups-files.conf"),
+                  "ServerRoot " + d + "/etc\nCacheDir " + d + "/cache\nStateDir " + d +
+                      "/state\nRequestRoot " + d + "/spool\nTempDir " + d +
+                      "/tmp\nAccessLog " + d + "/log/access_log\nErrorLog " + d +
+                      "/log/error_log\nPageLog " + d + "/log/page_log\nFileDevice Yes\n");
+    WriteTextFile(dir_.File("cupsd.conf"),
+                  "Listen " + Socket() +
+                      "\nLogLevel debug\nBrowsing No\nWebInterface No\n"
+                      "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                      "<Location /admin>\n  Order allow,deny\n  Allow all\n</Location>\n"
+                      "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n"
+                      "</Policy>\n");
+    Child child = StartWithPipe("/usr/bin/timeout",
+                                {"timeout", "300", kCupsd, "-f", "-c", dir_.File("cupsd.conf"),
+                                 "-s", dir_.File("cups-files.conf")},
+                                {}, dir_.File("cupsd.out"), dir_.File("cupsd.err"));
+    pid_ = child.pid;
+    if (child.stdin_fd >= 0) close(child.stdin_fd);
+    const time_t deadline = time(nullptr) + 30;
+    while (time(nullptr) < deadline && !fs::is_socket(Socket())) usleep(10000);
+  }
+  ~PrivateCupsd() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      RunResult r;
+      WaitChild(pid_, 30, &r);
+    }
+  }
+  bool Up() const { return pid_ > 0 && fs::is_socket(Socket()); }
+  std::string Socket() const { return dir_.File("cups.sock"); }
+  std::string Log() const {
+    const Bytes b = ReadFileBytes(dir_.File("log/error_log"));
+    return std::string(b.begin(), b.end());
+  }
+
+  static constexpr char kCupsd[] = "/usr/sbin/cupsd";
+
+ private:
+  TempDir dir_;
+  pid_t pid_ = -1;
+};
+
+TEST(DotEndToEnd, OptionsComeFromTheQueueAndTheJob) {
+  ASSERT_TRUE(fs::exists(PrivateCupsd::kCupsd)) << "cupsd is missing: run scripts/install-deps.sh";
+  PrivateCupsd cupsd;
+  ASSERT_TRUE(cupsd.Up()) << cupsd.Log();
+  const std::string ppd = std::string(QUILL_SOURCE_DIR) + "/ppd/quill-rp80.ppd";
+  // The queue's defaults: a partial cut after each page and logo 1 on every
+  // page. The job adds the drawer at its start and paper type 2.
+  const RunResult admin = RunProgram(
+      "/usr/sbin/lpadmin",
+      {"lpadmin", "-p", "dotq", "-E", "-v", "file:///dev/null", "-P", ppd, "-o", "Cutting=5",
+       "-o", "Logo=101"},
+      {"CUPS_SERVER=" + cupsd.Socket()}, "", 60);
+  ASSERT_EQ(admin.status, 0) << admin.err << cupsd.Log();
+
+  TempDir dir;
+  DotRows dots = BlankDots(512, 24);
+  dots[0][0] = 1;
+  ASSERT_TRUE(WriteRaster(dir.File("job.ras"),
+                          {MakePage(BandHeader(512, 24, 24, 203, 203), dots)}));
+  const RunResult r = RunQuilldot(JobArgs(dir.File("job.ras"), "Drawer=2 PaperType=2"), ppd, "",
+                                  cupsd.Socket());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("[QL] options of this destination>>\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("[QL] printer-uri-supported=ipp://"), std::string::npos);
+  EXPECT_NE(r.err.find("[QL] <<options of this destination\n"
+                       "[QL] CuttingMethod = 5\n"
+                       "[QL] DrawerMethod = 2\n"
+                       "[QL] BlackMarkMethod = 0\n"
+                       "[QL] LogoMethod = 101\n"
+                       "[QL] PaperType = 2\n"),
+            std::string::npos)
+      << r.err;
+
+  const DotStream s = DecodeDotStream(r.out, {3, 1, true});
+  ASSERT_EQ(s.error, "");
+  EXPECT_EQ(ToHex(s.PageBytes(-1)), "1B 70 00 FF FF");  // the drawer, before the page
+  const std::vector<std::string> page = {
+      "ESC @", "GS W", "GS L", "ESC GS RS",   // width, margin, set-up
+      "ESC a", "FS p", "ESC a",               // logo 1
+      "CR", "ESC *", "ESC J",                 // the band
+      "GS V", "ESC GS RS"};                   // partial cut, page end
+  EXPECT_EQ(s.Names(0), page);
+  EXPECT_EQ(ToHex(s.Find("GS V")[0]->bytes), "1D 56 42 18");
+  EXPECT_EQ(ToHex(s.Find("FS p")[0]->bytes), "1C 70 01 00");
+  EXPECT_EQ(ToHex(s.Find("ESC GS RS")[0]->bytes), "1B 1D 1E 04 31 02 B0 10 1B 1D 1F");
+  EXPECT_EQ(DiffDots(s.pages[0].Plane(0), dots), "");
 }
 
 }  // namespace

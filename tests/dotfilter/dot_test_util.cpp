@@ -315,9 +315,9 @@ constexpr int kFilterTimeoutSeconds = 60;
 }  // namespace
 
 RunResult RunQuilldot(const std::vector<std::string>& args, const std::string& ppd_path,
-                      const std::string& stdin_path) {
+                      const std::string& stdin_path, const std::string& cups_server) {
   std::vector<std::string> argv = args;
-  std::vector<std::string> env = {kNoServer};
+  std::vector<std::string> env = {cups_server.empty() ? kNoServer : "CUPS_SERVER=" + cups_server};
   if (!ppd_path.empty()) env.push_back("PPD=" + ppd_path);
   TempDir dir;
   RunResult result;

@@ -123,10 +123,11 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
                      int timeout_s);
 
 // Runs quilldot as CUPS does: argv "queue job user title copies options
-// [file]". ppd_path "" leaves PPD unset. The destination lookup is pointed
-// at a server that does not exist, so no local spooler is consulted.
+// [file]". ppd_path "" leaves PPD unset. The destination lookup goes to
+// cups_server (CUPS_SERVER); by default a server that does not exist, so no
+// local spooler is consulted.
 RunResult RunQuilldot(const std::vector<std::string>& args, const std::string& ppd_path,
-                      const std::string& stdin_path = "");
+                      const std::string& stdin_path = "", const std::string& cups_server = "");
 
 // The usual filter arguments for a raster file: job 7, one copy, options.
 std::vector<std::string> JobArgs(const std::string& raster_path,
