@@ -9,8 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <new>
-#include <stdexcept>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,20 +41,18 @@ void TraceHeader(const CUPS_PAGE_HEADER& h) {
   Trace("ModelNumber=%i\n", Model);
 }
 
-// A zeroed store for every row of the page, for the copies after the first.
-// False when its size overflows or the memory is not there.
-bool AllocatePageStore(const CUPS_PAGE_HEADER& h, std::vector<uint8_t>* store) {
+// The rows of a page kept for the copies after the first.
+using PageStore = std::unique_ptr<uint8_t, decltype(&free)>;
+
+// A zeroed store for every row of the page. calloc leaves untouched memory
+// unmapped, so a header that claims a huge page costs only the rows that
+// really arrive. Null when the size overflows or the memory is not there.
+PageStore AllocatePageStore(const CUPS_PAGE_HEADER& h) {
   const size_t rows = h.cupsHeight;
   const size_t row_bytes = h.cupsBytesPerLine;
-  if (row_bytes != 0 && rows > std::numeric_limits<size_t>::max() / row_bytes) return false;
-  try {
-    store->assign(rows * row_bytes, 0);
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
-  return true;
+  if (row_bytes != 0 && rows > std::numeric_limits<size_t>::max() / row_bytes)
+    return PageStore(nullptr, &free);
+  return PageStore(static_cast<uint8_t*>(calloc(rows, row_bytes)), &free);
 }
 
 // Reads and drops the rows of a page that is not printed, so that the next
@@ -75,10 +72,13 @@ PageResult PrintPage(cups_raster_t* ras, const ppd_file_t* ppd, const CUPS_PAGE_
     SkipRows(ras, h);
     return PageResult::kPrinted;
   }
-  std::vector<uint8_t> store;
-  if (copies > 1 && !AllocatePageStore(h, &store)) {
-    Trace("Non enough memory for page!\n");
-    return PageResult::kNoMemory;
+  PageStore store(nullptr, &free);
+  if (copies > 1) {
+    store = AllocatePageStore(h);
+    if (!store) {
+      Trace("Non enough memory for page!\n");
+      return PageResult::kNoMemory;
+    }
   }
   const size_t row_bytes = h.cupsBytesPerLine;
   for (unsigned k = 1; k <= copies; ++k) {
@@ -90,9 +90,9 @@ PageResult PrintPage(cups_raster_t* ras, const ppd_file_t* ppd, const CUPS_PAGE_
                 static_cast<int>(y * 100ULL / h.cupsHeight));
       if (k == 1) {
         if (cupsRasterReadPixels(ras, RowBuffer.data(), h.cupsBytesPerLine) == 0) break;
-        if (!store.empty()) memcpy(store.data() + y * row_bytes, RowBuffer.data(), row_bytes);
+        if (store) memcpy(store.get() + y * row_bytes, RowBuffer.data(), row_bytes);
       } else {
-        memcpy(RowBuffer.data(), store.data() + y * row_bytes, row_bytes);
+        memcpy(RowBuffer.data(), store.get() + y * row_bytes, row_bytes);
       }
       OutputLine(&h);
     }

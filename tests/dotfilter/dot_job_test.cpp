@@ -115,6 +115,26 @@ TEST(DotJob, PageWithoutCopiesIsSkippedWholly) {
   EXPECT_NE(job.run.err.find("PAGE: 2, 1/1 copies\n"), std::string::npos);
 }
 
+TEST(DotJob, CopiesOfAPageTooLargeToKeepEndTheJobWithAnError) {
+  // 4294967295 rows of 1 MiB cannot be kept for the second copy: the size
+  // is computed without wrapping and the allocation fails.
+  const DotRows first = RandomDots(64, 9, 31, 40);
+  cups_page_header2_t huge = BandHeader(65535, 0xFFFFFFFFu, 8, 120, 72);
+  huge.cupsBytesPerLine = 1u << 20;
+  huge.NumCopies = 2;
+  Job job;
+  job.Run({MakePage(Header8(64, 9), first), RasterPage{huge, {}}});
+  EXPECT_EQ(job.run.status, 1);
+  EXPECT_NE(job.run.err.find("[QL] Non enough memory for page!\n"), std::string::npos);
+  EXPECT_NE(job.run.err.find("ERROR: Not enough memory to keep page 2 for 2 copies\n"),
+            std::string::npos)
+      << job.run.err;
+  EXPECT_EQ(job.run.err.find("PAGE: 2"), std::string::npos);
+  ASSERT_EQ(job.stream.error, "");
+  ASSERT_EQ(job.stream.pages.size(), 2u);
+  EXPECT_EQ(DiffDots(job.stream.pages[0].Plane(0), first), "");
+}
+
 TEST(DotJob, ProgressAndTraceLines) {
   PpdSpec ppd;
   ppd.model = 0;
