@@ -10,6 +10,8 @@
 #include "document_process_ink1.h"
 #include "document_process_ink3.h"
 #include "document_process_ink2.h"
+#include "document_process_thermal.h"
+#include "document_process_dot24.h"
 #include "log.h"
 #include "quill/libquill.h"
 
@@ -32,8 +34,8 @@ constexpr ProcessorClass kClasses[] = {
     {"DocumentProcessInk1", Make<DocumentProcessInk1>},
     {"DocumentProcessInk2", Make<DocumentProcessInk2>},
     {"DocumentProcessInk3", Make<DocumentProcessInk3>},
-    {"DocumentProcessThermal", nullptr},
-    {"DocumentProcessDot24", nullptr},
+    {"DocumentProcessThermal", Make<DocumentProcessThermal>},
+    {"DocumentProcessDot24", Make<DocumentProcessDot24>},
 };
 
 DocumentProcessBase* AsProcessor(void* obj) { return static_cast<DocumentProcessBase*>(obj); }
