@@ -10,10 +10,6 @@
 namespace quilldot {
 namespace {
 
-constexpr int kModelEscP9Pin = 0;   // 9-pin ESC/P bands
-constexpr int kModelEscP24Pin = 1;  // 24-pin ESC/P bands
-constexpr int kLastEscPModel = 3;   // raster models up to this one use ESC .
-
 constexpr unsigned kMaxFeedStep = 240;      // largest ESC J of a merged feed
 constexpr long kMaxRelativeMove = 32767;    // ESC ( v takes a signed 16-bit value
 constexpr unsigned kUnits3600 = 3600;       // raster steps are 1/3600 inch
@@ -204,7 +200,7 @@ void OutputRows(const CUPS_PAGE_HEADER* header, int row) {
   }
   if (BlankRowCnt > 0) FeedBlankBands(header);
 
-  if (Model == kModelEscP9Pin || Model == kModelEscP24Pin) {
+  if (Model == kModelBands || Model == kModelBracketed) {
     if (!Interleaved) {
       const unsigned columns = InkColumns(band, width, static_cast<unsigned>(DotBytes));
       if (columns) OutputSection(header, 0, band, columns * DotBytes);
@@ -315,7 +311,7 @@ void CompressData(unsigned char* line, int length, int plane, int type, int xste
     data = CompBuffer.data();
   }
   Emit(CarriageReturn());
-  if (Model > kLastEscPModel) {
+  if (Model > kLastEscDotModel) {
     Emit(EscRasterLine(ctable[plane], static_cast<uint8_t>(type), static_cast<unsigned>(length),
                        data, data_len));
   } else {

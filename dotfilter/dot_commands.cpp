@@ -99,8 +99,8 @@ Bytes ReceiptPageEnd() {
   return Seq({ESC, GS, 0x1E, 0x04, '2', 0x00, 0xC8, ESC, GS, 0x1F});
 }
 
-Bytes Dot24JobStart() { return Seq({ESC, GS, 0x1E, 0x06, 0x01, 0x01, ESC, GS, 0x1F}); }
-Bytes Dot24JobEnd() { return Seq({ESC, GS, 0x1E, 0x06, 0x01, 0x00, ESC, GS, 0x1F}); }
+Bytes BracketedJobStart() { return Seq({ESC, GS, 0x1E, 0x06, 0x01, 0x01, ESC, GS, 0x1F}); }
+Bytes BracketedJobEnd() { return Seq({ESC, GS, 0x1E, 0x06, 0x01, 0x00, ESC, GS, 0x1F}); }
 
 Bytes EscGraphicsMode() { return Seq({ESC, '(', 'G', 0x01, 0x00, 0x01}); }
 Bytes EscUnit(uint8_t unit) { return Seq({ESC, '(', 'U', 0x01, 0x00, unit}); }

@@ -55,10 +55,10 @@ Bytes GsLeftMargin(unsigned margin);     // GS L nL nH: 1D 4C
 Bytes ReceiptPageSetup(uint8_t paper_type);
 // Receipt page-end block: 1B 1D 1E 04 32 00 C8 1B 1D 1F.
 Bytes ReceiptPageEnd();
-// 24-pin job bracket: 1B 1D 1E 06 01 01 1B 1D 1F at the start of a page,
+// Job bracket of model 1: 1B 1D 1E 06 01 01 1B 1D 1F at the start of a page,
 // 1B 1D 1E 06 01 00 1B 1D 1F at the end of the job.
-Bytes Dot24JobStart();
-Bytes Dot24JobEnd();
+Bytes BracketedJobStart();
+Bytes BracketedJobEnd();
 
 // --- Extended (ESC ( x) commands of the 24-pin and raster printers -------
 Bytes EscGraphicsMode();         // ESC ( G 1 0 1: 1B 28 47 01 00 01

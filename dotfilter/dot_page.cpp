@@ -15,13 +15,8 @@
 namespace quilldot {
 namespace {
 
-constexpr int kModel9Pin = 0;      // 9-pin bands, 144-dpi interleave
-constexpr int kModel24Pin = 1;     // 24-pin bands, 360-dpi interleave
-constexpr int kModelReceipt = 10;  // receipt printer, chunked sections
-constexpr int kLastEscPModel = 3;  // raster models up to 3 take the short unit command
-
-constexpr unsigned kInterleave9Pin = 144;   // vertical dpi that interleaves 9-pin bands
-constexpr unsigned kInterleave24Pin = 360;  // vertical dpi that interleaves 24-pin bands
+constexpr unsigned kInterleaveBands = 144;      // vertical dpi interleaving model 0
+constexpr unsigned kInterleaveBracketed = 360;  // vertical dpi interleaving model 1
 constexpr int kReceiptChunkColumns = 40;
 constexpr unsigned kReceiptNarrowWidth = 816;  // widths up to this get the margin shift
 constexpr int kReceiptMarginShift = 24;
@@ -40,7 +35,7 @@ constexpr unsigned kMaxEscILineBytes = 65535;        // ESC i carries the width 
 void FeedPastCutter() {
   if (Model == kModelReceipt) {
     Emit(EscFeed(0xDE));
-  } else if (Model == kModel9Pin) {
+  } else if (Model == kModelBands) {
     Emit(EscFeed(0xFA));
     Emit(EscFeed(0x0A));
   }
@@ -89,9 +84,9 @@ unsigned DotsField(double dots) {
   return static_cast<unsigned>(static_cast<unsigned long long>(dots) & 0xFFFF);
 }
 
-void WriteDot24Setup(const CUPS_PAGE_HEADER* header) {
+void WriteBracketedSetup(const CUPS_PAGE_HEADER* header) {
   const unsigned hres = header->HWResolution[0];
-  Emit(Dot24JobStart());
+  Emit(BracketedJobStart());
   Emit(EscUnidirectional(hres == 360 || hres == 240));
   Emit(EscUnit(kUnit360));
   Emit(EscPageLength(static_cast<unsigned>(header->PageSize[1] * 360ULL / 72)));
@@ -113,7 +108,7 @@ void WriteRasterSetup(const ppd_file_t* ppd, const CUPS_PAGE_HEADER* header) {
   const unsigned hres = header->HWResolution[0];
   const unsigned vres = header->HWResolution[1];
   Emit(EscGraphicsMode());
-  if (Model <= kLastEscPModel)
+  if (Model <= kLastEscDotModel)
     Emit(EscUnit(static_cast<uint8_t>(3600 / vres)));
   else
     Emit(EscUnitExtended(static_cast<uint8_t>(1440 / vres), static_cast<uint8_t>(1440 / vres),
@@ -171,12 +166,12 @@ PageGeometry GetPageGeometry(int model, const CUPS_PAGE_HEADER& header) {
   PageGeometry g{0, 0, 0, PlanesOf(header.cupsColorSpace)};
   const int band_bytes = static_cast<int>(std::min(header.cupsRowCount, 0xFFFFu) / 8);
   switch (model) {
-    case kModel9Pin:
-      g.interleaved = header.HWResolution[1] == kInterleave9Pin;
+    case kModelBands:
+      g.interleaved = header.HWResolution[1] == kInterleaveBands;
       g.dot_bytes = band_bytes;
       break;
-    case kModel24Pin:
-      g.interleaved = header.HWResolution[1] == kInterleave24Pin;
+    case kModelBracketed:
+      g.interleaved = header.HWResolution[1] == kInterleaveBracketed;
       g.dot_bytes = band_bytes;
       break;
     case kModelReceipt:
@@ -223,7 +218,7 @@ bool CheckPageHeader(int model, const CUPS_PAGE_HEADER& header, std::string* why
       return refuse("cupsRowCount %u cannot be split into two interleaved passes",
                     header.cupsRowCount);
   } else {
-    const unsigned max_line = model > kLastEscPModel ? kMaxEscILineBytes : kMaxEscDotLineBytes;
+    const unsigned max_line = model > kLastEscDotModel ? kMaxEscILineBytes : kMaxEscDotLineBytes;
     if (plane_bytes > max_line)
       return refuse("raster line of %u bytes exceeds the %u bytes a command can carry",
                     plane_bytes, max_line);
@@ -236,8 +231,8 @@ void StartPage(const ppd_file_t* ppd, const CUPS_PAGE_HEADER* header) {
   Emit(EscReset());
   Interleaved = 0;
   switch (Model) {
-    case kModel9Pin: Emit(EscLineSpacing24()); break;
-    case kModel24Pin: WriteDot24Setup(header); break;
+    case kModelBands: Emit(EscLineSpacing24()); break;
+    case kModelBracketed: WriteBracketedSetup(header); break;
     case kModelReceipt: WriteReceiptSetup(header); break;
     default: WriteRasterSetup(ppd, header); break;
   }
@@ -259,7 +254,7 @@ void StartPage(const ppd_file_t* ppd, const CUPS_PAGE_HEADER* header) {
 
 void EndPage(const CUPS_PAGE_HEADER* header) {
   if (DotBytes) FlushHeldRows(header);
-  if (Model != kModel9Pin && Model != kModelReceipt) Emit(FormFeed());
+  if (Model != kModelBands && Model != kModelReceipt) Emit(FormFeed());
   WriteCut(/*every_page=*/true);
   if (Model == kModelReceipt && MaxWidth > 0) Emit(ReceiptPageEnd());
   FlushOutput();
@@ -274,7 +269,7 @@ void EndDoc(const CUPS_PAGE_HEADER* header) {
   WriteCut(/*every_page=*/false);
   if (HasDrawer && DrawerMethod == kAtJobEnd) Emit(EscDrawerPulse());
   if (HasBlackMark && BlackMarkMethod == kAtJobEnd) Emit(GsFeedToBlackMark());
-  if (Model == kModel24Pin) Emit(Dot24JobEnd());
+  if (Model == kModelBracketed) Emit(BracketedJobEnd());
   FlushOutput();
 }
 

@@ -21,6 +21,13 @@ using CUPS_PAGE_HEADER = cups_page_header2_t;
 
 constexpr int kMaxPlanes = 6;
 
+// Command families by PPD model number; every other model prints raster
+// lines.
+constexpr int kModelBands = 0;      // bit-image bands, line spacing 24, 144-dpi interleave
+constexpr int kModelBracketed = 1;  // bands inside job brackets, 360-dpi interleave
+constexpr int kModelReceipt = 10;   // receipt printer, sections in 40-column chunks
+constexpr int kLastEscDotModel = 3; // raster models up to 3 use ESC . and ESC ( U 1 0
+
 // --- Printer capabilities (PPD) -------------------------------------------
 extern int Model;         // PPD ModelNumber: 0, 1, 10 or a raster model
 extern int HasCutter;     // "add-ons" "cutter" starts with 1
