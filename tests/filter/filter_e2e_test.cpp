@@ -149,6 +149,71 @@ TEST(FilterE2E, CupsfilterPrintsTheTestPageThroughTheRealChain) {
   ExpectPrinterBytes(r.out);
 }
 
+// A copy of the shipped PPD `file` in `dir` whose *cupsFilter names
+// `filter` instead of the installed program; empty on failure.
+std::string ShippedPpdCopy(const TempDir& dir, const std::string& file,
+                           const std::string& filter) {
+  std::string text = ReadFile(std::string(QUILL_SOURCE_DIR) + "/ppd/" + file);
+  const std::string installed = "application/vnd.cups-raster 100 quillfilter\"";
+  size_t at = text.find(installed);
+  if (at == std::string::npos) return "";
+  text.replace(at, installed.size(), "application/vnd.cups-raster 100 " + filter + "\"");
+  const std::string path = dir.File(file);
+  std::ofstream f(path);
+  f << text;
+  return f ? path : "";
+}
+
+// The PPDs shipped in ppd/ drive the same chain. Their *cupsFilter names
+// the program as installed; the test points it at its copy. (Without a
+// print server the filter finds no destination and so no CustomColorMode:
+// the red/black PPD is exercised through cupsd below.)
+struct ShippedPpd {
+  const char* file;
+  const char* processor;     // the library class the filter chooses
+  const char* first_bytes;   // hex of the printer bytes the job starts with
+  const char* model_line;    // the filter's ModelNumber message
+};
+
+class ShippedPpdE2E : public ::testing::TestWithParam<ShippedPpd> {};
+
+TEST_P(ShippedPpdE2E, PrintsTheTestPage) {
+  if (!Executable(kCupsfilter) || access(kTestPagePdf, R_OK) != 0) {
+    GTEST_SKIP() << "cupsfilter or the CUPS test page is not installed";
+  }
+  const ShippedPpd& p = GetParam();
+  TempDir dir;
+  const std::string filter = InstallFilterCopy(dir);
+  ASSERT_FALSE(filter.empty());
+  const std::string ppd = ShippedPpdCopy(dir, p.file, filter);
+  ASSERT_FALSE(ppd.empty()) << p.file;
+
+  CommandResult r = RunCommand({kCupsfilter, "-e", "-p", ppd, "-m", "printer/foo", kTestPagePdf},
+                               {"CUPS_SERVER=127.0.0.1:9"}, "", kJobTimeoutMs);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(CountContaining(r.err, "exited with no errors"), 3) << r.err;
+  EXPECT_EQ(CountLine(r.err, std::string("DEBUG: [quillfilter] ") + p.processor), 1) << r.err;
+  EXPECT_EQ(CountLine(r.err, std::string("DEBUG: [quillfilter] ") + p.model_line), 1);
+  EXPECT_EQ(CountLine(r.err, "DEBUG: [quillfilter] cupsBitsPerPixel=24"), 1);
+  EXPECT_EQ(CountLine(r.err, "INFO: [quillfilter] page 1, 1/1 copies"), 1);
+  EXPECT_EQ(CountContaining(r.err, "ERROR:"), 0) << r.err;
+  const std::string start = p.first_bytes;
+  ASSERT_GT(r.out.size(), (start.size() + 1) / 3);
+  EXPECT_EQ(Hex(r.out.substr(0, (start.size() + 1) / 3)), start);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Printers, ShippedPpdE2E,
+    ::testing::Values(
+        ShippedPpd{"quill-ink1.ppd", "DocumentProcessInk1", "1B 40 1B 1D 1E 00 0C 04 1B 1D 1F 1B 78 03",
+                   "ModelNumber=0"},
+        ShippedPpd{"quill-dot24.ppd", "DocumentProcessDot24", "1B 40", "ModelNumber=1"}),
+    [](const ::testing::TestParamInfo<ShippedPpd>& info) {
+      std::string name = info.param.file;
+      name = name.substr(6, name.size() - 10);  // "quill-ink1.ppd" -> "ink1"
+      return name;
+    });
+
 // ---------------------------------------------------------------------------
 // A private cupsd
 
@@ -450,6 +515,31 @@ TEST_F(CupsdE2E, SavedDestinationOptionAndJobOption) {
   ExpectPrinterBytes(ReadFile(output_));
 
   int second = PrintAndWait("destq", {"CustomColorMode=1"}, &state);
+  ASSERT_GT(second, 0);
+  EXPECT_EQ(state, IPP_JSTATE_COMPLETED);
+  log = JobLog(cupsd_->ErrorLog(), second);
+  EXPECT_EQ(CountLine(log, "[quillfilter] color_mode=1"), 1) << log;
+  EXPECT_EQ(CountLine(log, "[quillfilter] DocumentProcessInk1"), 1);
+}
+
+// The shipped red/black PPD defaults to black and red.
+TEST_F(CupsdE2E, ShippedInk3PpdPrintsBlackAndRed) {
+  const std::string ppd = ShippedPpdCopy(dir_, "quill-ink3.ppd", filter_);
+  ASSERT_FALSE(ppd.empty());
+  CommandResult add = Client({"/usr/sbin/lpadmin", "-p", "ink3q", "-E", "-v",
+                              "file://" + output_, "-P", ppd, "-o",
+                              "printer-error-policy=abort-job"});
+  ASSERT_EQ(add.status, 0) << add.err;
+  ipp_jstate_t state{};
+  int first = PrintAndWait("ink3q", {}, &state);
+  ASSERT_GT(first, 0);
+  EXPECT_EQ(state, IPP_JSTATE_COMPLETED);
+  std::string log = JobLog(cupsd_->ErrorLog(), first);
+  EXPECT_EQ(CountLine(log, "[quillfilter] color_mode=2"), 1) << log;
+  EXPECT_EQ(CountLine(log, "[quillfilter] DocumentProcessInk3"), 1);
+  ExpectPrinterBytes(ReadFile(output_));
+
+  int second = PrintAndWait("ink3q", {"CustomColorMode=1"}, &state);
   ASSERT_GT(second, 0);
   EXPECT_EQ(state, IPP_JSTATE_COMPLETED);
   log = JobLog(cupsd_->ErrorLog(), second);
