@@ -9,6 +9,7 @@
 // serial loop for the part that depends on the pixel just decided. The
 // results are bit for bit those of the pixel-by-pixel form, which the tests
 // keep as their oracle.
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -92,6 +93,9 @@ class MonoOut {
   static void SetInRow(uint8_t* r, int x, bool white) {
     if (white) r[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
   }
+  static void SetInRowBranchless(uint8_t* r, int x, int white) {
+    r[x >> 3] |= static_cast<uint8_t>(white << (7 - (x & 7)));
+  }
   bool IsWhite(int x, int y) const { return (row(y)[x >> 3] >> (7 - (x & 7))) & 1; }
 
  private:
@@ -99,15 +103,23 @@ class MonoOut {
   unsigned pitch_;
 };
 
-// Decisions written as 0 / 255 into the 8-bit intermediate; a later
-// decision overwrites an earlier one.
-class GreyOut {
+// Decisions written into the one-bit result where a later decision replaces
+// an earlier one (the serpentine function). This gives the bits of an 8-bit
+// two-level intermediate thresholded at 128, without the intermediate.
+class MonoAssignOut {
  public:
-  explicit GreyOut(FIBITMAP* dib) : bits_(FreeImage_GetBits(dib)), pitch_(FreeImage_GetPitch(dib)) {}
+  explicit MonoAssignOut(FIBITMAP* dib) : bits_(FreeImage_GetBits(dib)), pitch_(FreeImage_GetPitch(dib)) {}
   uint8_t* row(int y) const { return bits_ + static_cast<size_t>(pitch_) * y; }
-  void Set(int x, int y, bool white) const { row(y)[x] = white ? 255 : 0; }
-  static void SetInRow(uint8_t* r, int x, bool white) { r[x] = white ? 255 : 0; }
-  bool IsWhite(int x, int y) const { return row(y)[x] == 255; }
+  void Set(int x, int y, bool white) const { SetInRow(row(y), x, white); }
+  static void SetInRow(uint8_t* r, int x, bool white) {
+    const uint8_t bit = static_cast<uint8_t>(0x80u >> (x & 7));
+    r[x >> 3] = static_cast<uint8_t>(white ? (r[x >> 3] | bit) : (r[x >> 3] & ~bit));
+  }
+  // Only for pixels not decided before (still 0).
+  static void SetInRowBranchless(uint8_t* r, int x, int white) {
+    r[x >> 3] |= static_cast<uint8_t>(white << (7 - (x & 7)));
+  }
+  bool IsWhite(int x, int y) const { return (row(y)[x >> 3] >> (7 - (x & 7))) & 1; }
 
  private:
   uint8_t* bits_;
@@ -146,11 +158,20 @@ void DiffuseLine(const GreySource& src, const Out& out, int y, int fixed_thresho
   }
 }
 
-// (double)n * 0.8 for every n the local threshold can see.
+// The local threshold is trunc((double)n * 0.8 - d) for n = N >> 4 in
+// 0..255 and an integer d. n * 0.8 is either an exact integer (n a multiple
+// of 5) or at least 0.19 away from one, so subtracting d rounds across no
+// integer, and the truncation is floor(n * 0.8) - d when n * 0.8 >= d and
+// ceil(n * 0.8) - d otherwise: integer arithmetic with the same results.
 struct ScaledTable {
-  double v[256];
+  int floor_v[256];
+  int ceil_v[256];
   ScaledTable() {
-    for (int n = 0; n < 256; ++n) v[n] = static_cast<double>(n) * 0.8;
+    for (int n = 0; n < 256; ++n) {
+      const double q = static_cast<double>(n) * 0.8;
+      floor_v[n] = static_cast<int>(std::floor(q));
+      ceil_v[n] = static_cast<int>(std::ceil(q));
+    }
   }
 };
 const ScaledTable& Scaled() {
@@ -164,17 +185,20 @@ const ScaledTable& Scaled() {
 // variant).
 void LocalThresholds(const GreySource& src, int y, int x0, int x1, bool reduce_d,
                      std::vector<int>& colsum, std::vector<int>& thr) {
-  const uint8_t* up = src.row(y - 1);
-  const uint8_t* cur = src.row(y);
-  const uint8_t* down = y + 1 < src.height() ? src.row(y + 1) : cur;
+  const uint8_t* __restrict up = src.row(y - 1);
+  const uint8_t* __restrict cur = src.row(y);
+  const uint8_t* __restrict down = y + 1 < src.height() ? src.row(y + 1) : cur;
   const int w = src.width();
-  for (int x = 0; x < w; ++x) colsum[x] = up[x] + 2 * cur[x] + down[x];
-  const double* scaled = Scaled().v;
+  int* __restrict cs = colsum.data();
+  int* __restrict t = thr.data();
+  for (int x = 0; x < w; ++x) cs[x] = up[x] + 2 * cur[x] + down[x];
+  const ScaledTable& scaled = Scaled();
   for (int x = x0; x < x1; ++x) {
-    const int n = colsum[x - 1] + 2 * colsum[x] + colsum[x + 1];
+    const int n = (cs[x - 1] + 2 * cs[x] + cs[x + 1]) >> 4;
     int d = (2 * cur[x] - cur[x - 1] - up[x]) / 2;
     if (reduce_d) d &= 0xFF;
-    thr[x] = static_cast<int>(scaled[n >> 4] - static_cast<double>(d)) & 0xFF;
+    const int fl = scaled.floor_v[n];
+    t[x] = ((fl >= d ? fl : scaled.ceil_v[n]) - d) & 0xFF;
   }
 }
 
@@ -192,11 +216,37 @@ constexpr Kernel kKernels[3] = {
     {{1, 3, 5, 3, 1}, {3, 5, 7, 5, 3}, 7, 5, 48},  // Jarvis-Judice-Ninke
 };
 
+// The serial part of one kernel line over columns 2..W-3 in scan
+// direction: the error of the two pixels behind is carried in registers and
+// the decisions are written without branches.
+template <class Out, int kFunction, bool kRtl>
+void KernelRow(const uint8_t* __restrict s, uint8_t* __restrict o, const int* __restrict thr,
+               const int* __restrict upper, int* __restrict cerr, int w) {
+  constexpr Kernel k = kKernels[kFunction];
+  constexpr int dir = kRtl ? -1 : 1;
+  const int first = kRtl ? w - 3 : 2;
+  const int end = kRtl ? 1 : w - 2;
+  int behind1 = cerr[first - dir];
+  int behind2 = cerr[first - 2 * dir];
+  for (int x = first; x != end; x += dir) {
+    const int e = (upper[x] + k.behind1 * behind1 + k.behind2 * behind2) / k.divisor;
+    const int ve = s[x] + e;
+    const int white = thr[x] < ve;
+    const int err = ve - (255 & -white);
+    cerr[x] = err;
+    behind2 = behind1;
+    behind1 = err;
+    Out::SetInRowBranchless(o, x, white);
+  }
+}
+
 // The shared body of the two kernel functions: edge columns, lines 0 and 1,
 // then the kernel pass over lines 2..H-1 (odd lines right to left when
-// `serpentine`).
-template <class Out>
-void KernelDiffusion(const GreySource& src, const Out& out, const Kernel& k, bool serpentine) {
+// `serpentine`). The kernel is a template argument so that its divisor is a
+// constant (a multiplication instead of a division in the serial loop).
+template <class Out, int kFunction>
+void KernelDiffusion(const GreySource& src, const Out& out, bool serpentine) {
+  constexpr Kernel k = kKernels[kFunction];
   const int w = src.width();
   const int h = src.height();
   ThresholdGenerator gen;
@@ -227,20 +277,19 @@ void KernelDiffusion(const GreySource& src, const Out& out, const Kernel& k, boo
     }
     if (w > 4) {
       LocalThresholds(src, y, 2, w - 2, false, colsum, thr);
+      const int* __restrict l2 = lerr;
+      const int* __restrict l1 = lerr1;
+      int* __restrict up = upper.data();
       for (int x = 2; x < w - 2; ++x) {
-        int sum = 0;
-        for (int j = 0; j < 5; ++j) sum += k.above2[j] * lerr[x - 2 + j] + k.above1[j] * lerr1[x - 2 + j];
-        upper[x] = sum;
+        up[x] = k.above2[0] * l2[x - 2] + k.above2[1] * l2[x - 1] + k.above2[2] * l2[x] +
+                k.above2[3] * l2[x + 1] + k.above2[4] * l2[x + 2] + k.above1[0] * l1[x - 2] +
+                k.above1[1] * l1[x - 1] + k.above1[2] * l1[x] + k.above1[3] * l1[x + 1] +
+                k.above1[4] * l1[x + 2];
       }
-      const int dir = rtl ? -1 : 1;
-      const int first = rtl ? w - 3 : 2;
-      const int end = rtl ? 1 : w - 2;
-      for (int x = first; x != end; x += dir) {
-        const int e = (upper[x] + k.behind1 * cerr[x - dir] + k.behind2 * cerr[x - 2 * dir]) / k.divisor;
-        const int ve = s[x] + e;
-        const bool white = thr[x] < ve;
-        cerr[x] = white ? ve - 255 : ve;
-        Out::SetInRow(o, x, white);
+      if (rtl) {
+        KernelRow<Out, kFunction, true>(s, o, thr.data(), up, cerr, w);
+      } else {
+        KernelRow<Out, kFunction, false>(s, o, thr.data(), up, cerr, w);
       }
     }
     for (int x : edge_cols) store_edge(x, y, s);
@@ -251,13 +300,28 @@ void KernelDiffusion(const GreySource& src, const Out& out, const Kernel& k, boo
   }
 }
 
+template <class Out>
+void KernelDiffusion(const GreySource& src, const Out& out, int function, bool serpentine) {
+  switch (function) {
+    case 0:
+      KernelDiffusion<Out, 0>(src, out, serpentine);
+      break;
+    case 1:
+      KernelDiffusion<Out, 1>(src, out, serpentine);
+      break;
+    default:
+      KernelDiffusion<Out, 2>(src, out, serpentine);
+      break;
+  }
+}
+
 FIBITMAP* KernelToMono(FIBITMAP* dib, int function) {
   if (function < 0 || function > 2) return nullptr;
   GreySource src;
   if (!src.Open(dib)) return nullptr;
   FIBITMAP* result = NewMonoBitmap(src.width(), src.height());
   if (result == nullptr) return nullptr;
-  KernelDiffusion(src, MonoOut(result), kKernels[function], false);
+  KernelDiffusion(src, MonoOut(result), function, false);
   return result;
 }
 
@@ -267,15 +331,10 @@ extern "C" FIBITMAP* STUCKI_Sierra_Jarvis_bidir(FIBITMAP* dib, int function) {
   if (function < 0 || function > 2) return nullptr;
   GreySource src;
   if (!src.Open(dib)) return nullptr;
-  FiBitmap inter(FreeImage_Allocate(src.width(), src.height(), 8));
-  if (!inter) return nullptr;
-  RGBQUAD* pal = FreeImage_GetPalette(inter.get());
-  for (int i = 0; i < 256; ++i) {
-    const BYTE c = static_cast<BYTE>(i);
-    pal[i] = RGBQUAD{c, c, c, 0};
-  }
-  KernelDiffusion(src, GreyOut(inter.get()), kKernels[function], true);
-  return FreeImage_Threshold(inter.get(), 128);
+  FIBITMAP* result = NewMonoBitmap(src.width(), src.height());
+  if (result == nullptr) return nullptr;
+  KernelDiffusion(src, MonoAssignOut(result), function, true);
+  return result;
 }
 
 extern "C" FIBITMAP* STUCKI_Sierra_Jarvis(FIBITMAP* dib, int function) {
@@ -314,13 +373,16 @@ extern "C" FIBITMAP* FloydSteinberg(FIBITMAP* dib) {
         upper[x] = lerr[x - 3] + lerr[x - 2] + 2 * lerr[x - 1] + 4 * lerr[x];
       }
       int behind = cerr[2];
+      const int* __restrict up = upper.data();
+      const int* __restrict t = thr.data();
+      int* __restrict ce = cerr;
       for (int x = 3; x < w - 1; ++x) {
-        const int e = (upper[x] + 8 * behind) / 16;
+        const int e = (up[x] + 8 * behind) / 16;
         const int ve = s[x] + e;
-        const bool white = ve > thr[x];
-        behind = white ? ve - 255 : ve;
-        cerr[x] = behind;
-        MonoOut::SetInRow(o, x, white);
+        const int white = ve > t[x];
+        behind = ve - (255 & -white);
+        ce[x] = behind;
+        MonoOut::SetInRowBranchless(o, x, white);
       }
     }
     cerr[w - 1] = EdgeError(s[w - 1], out.IsWhite(w - 1, y));

@@ -214,7 +214,274 @@ extern "C" ETS_Ctx* ets_new(const ETS_Params* params) {
   return ctx;
 }
 
-extern "C" void ets_line(ETS_Ctx* etc, uchar** dest, const ETS_SrcPixel* const* src) {
+namespace {
+
+// Smooths the coupling line from right to left.
+void SmoothCoupling(ETS_Ctx* etc) {
+  int* c_line = etc->c_line;
+  int k = 0;
+  for (int x = etc->width - 1; x >= 0; --x) {
+    const int s = k + c_line[x];
+    c_line[x] = (s >> 1) - (s >> 5);
+    k = s >> 1;
+  }
+}
+
+// Carries the distance state of every plane to the next line, right to
+// left.
+void PrepareDistances(ETS_Ctx* etc) {
+  const int ax2 = etc->aspect_x * etc->aspect_x;
+  const int ay2 = etc->aspect_y * etc->aspect_y;
+  for (int p = 0; p < etc->n_planes; ++p) {
+    ETS_PlaneCtx* pc = etc->plane_ctx[p];
+    int* __restrict r_line = pc->r_line;
+    int* __restrict a_line = pc->a_line;
+    int* __restrict b_line = pc->b_line;
+    const int rlimit = 1 << (pc->c1 + 14);
+    int rv = 0;
+    int av = ay2;
+    int bv = ax2;
+    for (int x = pc->width - 1; x >= 0; --x) {
+      const int rl = r_line[x];
+      const int al = a_line[x];
+      const int bl = b_line[x];
+      // All ones when the distance grows from the right-hand neighbour;
+      // masks instead of branches, which mispredict on dot patterns.
+      const int grow = -static_cast<int>(rv + av + bv < rl + bl);
+      rv = ((rv + av) & grow) | (rl & ~grow);
+      av = ((av + 2 * ay2) & grow) | (al & ~grow);
+      bv = (bv & grow) | (bl & ~grow);
+      rv = rv > rlimit ? rlimit : rv;
+      a_line[x] = av;
+      b_line[x] = bv + 2 * ax2;
+      r_line[x] = rv + bv;
+    }
+  }
+}
+
+// The pixel pass for one plane, with everything the general pass reads
+// through the context held in locals. Same results as ets_line_general.
+// With a coupling strength of 0 the coupling line stays 0 for ever (it
+// starts at 0 and only ever receives halved sums of itself), so it is
+// neither read nor written.
+//
+// kTwoLevels: levels == 2, where the level computation reduces to one
+// comparison: ((X * 256 + 2^23) >> 24) >= 1 exactly when X >= 2^15.
+// kCoupled: the plane's coupling strength is not 0.
+template <int kRStyle, bool kTwoLevels, bool kCoupled>
+void LineOnePlane(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __restrict src) {
+  ETS_PlaneCtx* pc = etc->plane_ctx[0];
+  const int width = etc->width;
+  const int levels = etc->levels;
+  const int ax2 = etc->aspect_x * etc->aspect_x;
+  const int ay2 = etc->aspect_y * etc->aspect_y;
+  const int64_t dith_mul = static_cast<int64_t>(levels - 1) * 256;
+  const int imo_mul = (1 << 30) / (levels - 1);
+  const signed char* __restrict tmline = etc->tmmat + (etc->y % etc->tmheight) * etc->tmwid;
+  const int tmmask = etc->tmwid - 1;
+  const int tm_offset = pc->tm_offset;
+  const int ets_style = etc->ets_style;
+  const int elo = etc->elo;
+  const int ehi = etc->ehi;
+  const int strength = etc->strengths[0];
+  constexpr bool coupled = kCoupled;
+  int* __restrict c_line = etc->c_line;
+  int* __restrict err_line = pc->err_line;
+  int* __restrict r_line = pc->r_line;
+  int* __restrict a_line = pc->a_line;
+  int* __restrict b_line = pc->b_line;
+  const int* __restrict lut = pc->lut;
+  const int* __restrict dist_lut = pc->dist_lut;
+  const signed char* __restrict rs_lut = pc->rs_lut;
+  const int c1 = pc->c1;
+  const int rlimit = 1 << (c1 + 14);
+  uint32_t seed1 = etc->seed1;
+  uint32_t seed2 = etc->seed2;
+
+  int a = ay2, b = ax2, r = 0;
+  int e_1_0 = 0, e_m1_1 = 0, e_0_1 = err_line[0];
+  int coupling = 0;
+  for (int x = 0; x < width; ++x) {
+    int cval = 0;
+    if constexpr (coupled) cval = coupling + c_line[x];
+    const int s = src[x];
+    const int e0 = lut[s];
+    const int rl = r_line[x];
+    if (r + a < rl) {
+      r += a;
+      a += 2 * ay2;
+    } else {
+      r = rl;
+      a = a_line[x];
+      b = b_line[x];
+    }
+    const int e_1_1 = x + 1 < width ? err_line[x + 1] : 0;
+    int stored = 0;
+    int out = 0;
+    if (e0 != 0) {
+      const int expected_r = dist_lut[s];
+      const int o = (7 * e_1_0 + 3 * e_1_1 + 5 * e_0_1 + e_m1_1) >> 4;
+      int64_t err = o;
+      if (expected_r != 0) {
+        const int ets_bias = ((r < rlimit ? r : rlimit) << (16 - c1)) - expected_r;
+        switch (ets_style) {
+          case 0:
+            break;
+          case 1:
+            err = o + (ets_bias > 0 ? ets_bias >> 3 : ets_bias);
+            break;
+          case 2:
+            err = o + ets_bias;
+            break;
+          case 3:
+            err = o + (ets_bias >> 3);
+            break;
+          default:
+            err = o + ets_bias / (ets_style - 3);
+            break;
+        }
+      }
+      const int rs = rs_lut[s];
+      if (kRStyle == 1) {
+        const int tm = tmline[(x + tm_offset) & tmmask];
+        const int sh = 24 - rs;
+        err += sh >= 0 ? static_cast<int64_t>(tm) * (int64_t{1} << sh) : tm >> -sh;
+      } else if (kRStyle == 2) {
+        uint32_t next = seed1 + seed2;
+        if (next < seed1) ++next;
+        seed2 = seed1;
+        seed1 = next;
+        err += static_cast<int32_t>((0x80000000u >> rs) - (next >> rs));
+      }
+      const int64_t clamped = err < elo ? elo : err > ehi ? ehi : err;
+      // v < 0 and v == 0 leave the same error (e0 + o) and coupling.
+      int v;
+      int achieved;
+      if constexpr (kTwoLevels) {
+        v = clamped + cval + e0 >= 0x8000 ? 1 : 0;
+        achieved = e0 - (v << 16);
+      } else {
+        v = static_cast<int>(((clamped + cval + e0) * dith_mul + 0x800000) >> 24);
+        v = v < 0 ? 0 : v > levels - 1 ? levels - 1 : v;
+        achieved = e0 - static_cast<int>((static_cast<int64_t>(imo_mul) * v) >> 14);
+      }
+      if constexpr (coupled) cval += static_cast<int>((static_cast<int64_t>(achieved) * strength) >> 8);
+      stored = o + achieved;
+      out = v;
+      const bool dot = v > 0;
+      r = dot ? 0 : r;
+      a = dot ? ay2 : a;
+      b = dot ? ax2 : b;
+    }
+    dest[x] = static_cast<uchar>(out);
+    a_line[x] = a;
+    b_line[x] = b;
+    r_line[x] = r;
+    err_line[x] = stored;
+    e_1_0 = stored;
+    e_m1_1 = e_0_1;
+    e_0_1 = e_1_1;
+    if constexpr (coupled) {
+      coupling = cval >> 1;
+      c_line[x] = coupling;
+    }
+  }
+  if constexpr (coupled) SmoothCoupling(etc);
+  etc->seed1 = seed1;
+  etc->seed2 = seed2;
+}
+
+// The image driver's case (one plane, two levels, no coupling, ets_style 1,
+// noise from the matrix), with everything that does not depend on the
+// pixel just decided computed for the whole line first, so that the serial
+// loop keeps only the error and distance chains.
+//
+// The decision of the plain form is
+//   dot = clamp(o + bias + noise, elo, ehi) + e0 >= 2^15,  o = Z >> 4,
+//   Z = 7 * left + 3 * above_right + 5 * above + above_left.
+// With T = 2^15 - e0: when T <= elo every value passes, when T > ehi none
+// does, otherwise (the clamp being monotonic) dot = o + bias + noise >= T,
+// and since floor(Z / 16) >= K exactly when Z >= 16 K for integers,
+//   dot = Z + 16 * bias >= 16 * (T - noise).
+// The right-hand side (or a bound that always or never passes, and never
+// for pixels without ink) is precomputed per pixel.
+void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __restrict src) {
+  ETS_PlaneCtx* pc = etc->plane_ctx[0];
+  const int width = etc->width;
+  const int ax2 = etc->aspect_x * etc->aspect_x;
+  const int ay2 = etc->aspect_y * etc->aspect_y;
+  const signed char* __restrict tmline = etc->tmmat + (etc->y % etc->tmheight) * etc->tmwid;
+  const int tmmask = etc->tmwid - 1;
+  const int tm_offset = pc->tm_offset;
+  const int64_t elo = etc->elo;
+  const int64_t ehi = etc->ehi;
+  int* __restrict err_line = pc->err_line;
+  int* __restrict r_line = pc->r_line;
+  int* __restrict a_line = pc->a_line;
+  int* __restrict b_line = pc->b_line;
+  const int* __restrict lut = pc->lut;
+  const int* __restrict dist_lut = pc->dist_lut;
+  const signed char* __restrict rs_lut = pc->rs_lut;
+  const int c1 = pc->c1;
+  const int rlimit = 1 << (c1 + 14);
+  constexpr int64_t kAlways = -(int64_t{1} << 60);
+  constexpr int64_t kNever = int64_t{1} << 60;
+
+  std::vector<int> ink(width), expected(width), above(width);
+  std::vector<int64_t> bound(width);
+  for (int x = 0; x < width; ++x) {
+    const int s = src[x];
+    const int e0 = lut[s];
+    ink[x] = e0;
+    expected[x] = dist_lut[s];
+    const int tm = tmline[(x + tm_offset) & tmmask];
+    const int sh = 24 - rs_lut[s];
+    const int64_t noise = sh >= 0 ? static_cast<int64_t>(tm) * (int64_t{1} << sh) : tm >> -sh;
+    const int64_t t = 0x8000 - e0;
+    bound[x] = e0 == 0 ? kNever : t <= elo ? kAlways : t > ehi ? kNever : 16 * (t - noise);
+  }
+  // 3 x above-right + 5 x above + above-left, from the line above.
+  for (int x = 0; x < width; ++x) {
+    const int right = x + 1 < width ? err_line[x + 1] : 0;
+    const int left = x > 0 ? err_line[x - 1] : 0;
+    above[x] = 3 * right + 5 * err_line[x] + left;
+  }
+
+  int a = ay2, b = ax2, r = 0;
+  int e_1_0 = 0;
+  for (int x = 0; x < width; ++x) {
+    const int rl = r_line[x];
+    const int grow = -static_cast<int>(r + a < rl);
+    r = ((r + a) & grow) | (rl & ~grow);
+    a = ((a + 2 * ay2) & grow) | (a_line[x] & ~grow);
+    b = (b & grow) | (b_line[x] & ~grow);
+    const int e0 = ink[x];
+    const int z = 7 * e_1_0 + above[x];
+    const int expected_r = expected[x];
+    int64_t bias = 0;
+    if (expected_r != 0) {
+      const int ets_bias = ((r < rlimit ? r : rlimit) << (16 - c1)) - expected_r;
+      bias = ets_bias > 0 ? ets_bias >> 3 : ets_bias;
+    }
+    const int dot = z + 16 * bias >= bound[x];
+    const int has_ink = -static_cast<int>(e0 != 0);
+    const int stored = ((z >> 4) + e0 - (dot << 16)) & has_ink;
+    const int keep = dot - 1;  // all ones when no dot
+    r &= keep;
+    a = (a & keep) | (ay2 & ~keep);
+    b = (b & keep) | (ax2 & ~keep);
+    dest[x] = static_cast<uchar>(dot);
+    a_line[x] = a;
+    b_line[x] = b;
+    r_line[x] = r;
+    err_line[x] = stored;
+    e_1_0 = stored;
+  }
+}
+
+}  // namespace
+
+void ets_line_general(ETS_Ctx* etc, uchar** dest, const ETS_SrcPixel* const* src) {
   const int width = etc->width;
   const int n_planes = etc->n_planes;
   const int levels = etc->levels;
@@ -324,37 +591,46 @@ extern "C" void ets_line(ETS_Ctx* etc, uchar** dest, const ETS_SrcPixel* const* 
     c_line[x] = coupling;
   }
 
-  int k = 0;
-  for (int x = width - 1; x >= 0; --x) {
-    const int s = k + c_line[x];
-    c_line[x] = (s >> 1) - (s >> 5);
-    k = s >> 1;
-  }
-
-  for (int p = 0; p < n_planes; ++p) {
-    ETS_PlaneCtx* pc = etc->plane_ctx[p];
-    const int rlimit = 1 << (pc->c1 + 14);
-    int rv = 0;
-    int av = ay2;
-    int bv = ax2;
-    for (int x = width - 1; x >= 0; --x) {
-      if (rv + av + bv < pc->r_line[x] + pc->b_line[x]) {
-        rv += av;
-        av += 2 * ay2;
-      } else {
-        rv = pc->r_line[x];
-        av = pc->a_line[x];
-        bv = pc->b_line[x];
-      }
-      if (rv > rlimit) rv = rlimit;
-      pc->a_line[x] = av;
-      pc->b_line[x] = bv + 2 * ax2;
-      pc->r_line[x] = rv + bv;
-    }
-  }
-
+  SmoothCoupling(etc);
+  PrepareDistances(etc);
   etc->seed1 = seed1;
   etc->seed2 = seed2;
+  etc->y++;
+}
+
+extern "C" void ets_line(ETS_Ctx* etc, uchar** dest, const ETS_SrcPixel* const* src) {
+  if (etc->n_planes != 1) {
+    ets_line_general(etc, dest, src);
+    return;
+  }
+  const bool two = etc->levels == 2;
+  const bool coupled = etc->strengths[0] != 0;
+  uchar* d = dest[0];
+  const ETS_SrcPixel* sp = src[0];
+  if (etc->r_style == 1 && two && !coupled && etc->ets_style == 1) {
+    LineDriverCase(etc, d, sp);
+  } else if (etc->r_style == 1 && two && !coupled) {
+    LineOnePlane<1, true, false>(etc, d, sp);
+  } else if (etc->r_style == 1) {
+    if (coupled) {
+      LineOnePlane<1, false, true>(etc, d, sp);
+    } else {
+      LineOnePlane<1, false, false>(etc, d, sp);
+    }
+  } else if (etc->r_style == 2) {
+    if (coupled) {
+      LineOnePlane<2, false, true>(etc, d, sp);
+    } else {
+      LineOnePlane<2, false, false>(etc, d, sp);
+    }
+  } else {
+    if (coupled) {
+      LineOnePlane<0, false, true>(etc, d, sp);
+    } else {
+      LineOnePlane<0, false, false>(etc, d, sp);
+    }
+  }
+  PrepareDistances(etc);
   etc->y++;
 }
 

@@ -121,7 +121,21 @@ extern "C" void write_pam_line_1bit(uchar** obufs, int xs, uchar* fo, int planes
   const int bytes = (xs + 7) / 8;
   std::memset(fo, 0, static_cast<size_t>(bytes > 0 ? bytes : 0));
   const uchar* in = obufs[0];
-  for (int x = 0; x < xs; ++x) {
+  int x = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Eight bytes at a time: the high bit of every non-zero byte, moved down
+  // to bit 0 of its byte, then gathered into one byte by a multiplication
+  // whose partial products land on distinct bits (byte i -> bit 7 - i).
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  for (; x + 8 <= xs; x += 8) {
+    uint64_t v;
+    std::memcpy(&v, in + x, 8);
+    const uint64_t nonzero = ((v | ((v & kLow7) + kLow7)) & kHigh) >> 7;
+    fo[x >> 3] = static_cast<uchar>((nonzero * 0x8040201008040201ull) >> 56);
+  }
+#endif
+  for (; x < xs; ++x) {
     if (in[x] != 0) fo[x >> 3] |= static_cast<uchar>(0x80u >> (x & 7));
   }
 }
