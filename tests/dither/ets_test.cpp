@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dither/dither_reference.h"
+#include "ets.h"
 #include "fi_bitmap.h"
 #include "quill/dither.h"
 #include "support/log_capture.h"
@@ -93,6 +94,64 @@ TEST(Ets, AgreesWithPlainModel) {
   const Mono lib = EtsDither(ramp);
   srand(5);
   EXPECT_EQ(lib, dither_ref::EtsOnePlane(ramp));
+}
+
+// ets_line takes faster routes for one plane; they must give exactly what
+// the plain per-pixel form gives, for every style, noise source, level
+// count, coupling and aspect ratio, and leave the same state behind.
+TEST(Ets, FastPathsMatchTheGeneralForm) {
+  const int w = 77;
+  int case_no = 0;
+  for (int levels : {2, 3}) {
+    for (int style : {0, 1, 2, 3, 5}) {
+      for (int r_style : {0, 1, 2}) {
+        for (int strength : {0, 40}) {
+          for (auto aspect : {std::pair{1, 1}, std::pair{1, 2}, std::pair{2, 1}}) {
+            ++case_no;
+            OnePlaneParams op(w);
+            op.p.levels = levels;
+            op.p.ets_style = style;
+            op.p.r_style = r_style;
+            op.strength[0] = strength;
+            op.p.aspect_x = aspect.first;
+            op.p.aspect_y = aspect.second;
+            if (case_no % 3 == 0) op.p.luts = nullptr;
+            srand(case_no);
+            Ctx fast(ets_new(&op.p));
+            srand(case_no);
+            Ctx plain(ets_new(&op.p));
+            ASSERT_TRUE(fast && plain);
+            const Grey g = dither_ref::RandomGrey(w, 40, case_no);
+            std::vector<uchar> in(w), out_fast(w), out_plain(w);
+            const ETS_SrcPixel* src[1] = {in.data()};
+            uchar* df[1] = {out_fast.data()};
+            uchar* dp[1] = {out_plain.data()};
+            for (int y = 0; y < 40; ++y) {
+              for (int x = 0; x < w; ++x) {
+                // Runs of white and black between random greys.
+                in[x] = static_cast<uchar>((x / 11 + y / 5) % 4 == 0 ? 255 : (x / 7 + y) % 9 == 0 ? 0 : g[y][x]);
+              }
+              ets_line(fast.get(), df, src);
+              ets_line_general(plain.get(), dp, src);
+              ASSERT_EQ(out_fast, out_plain) << "case " << case_no << " line " << y;
+            }
+            const ETS_PlaneCtx* a = fast->plane_ctx[0];
+            const ETS_PlaneCtx* b = plain->plane_ctx[0];
+            for (int x = 0; x < w; ++x) {
+              ASSERT_EQ(a->err_line[x], b->err_line[x]) << case_no;
+              ASSERT_EQ(a->r_line[x], b->r_line[x]) << case_no;
+              ASSERT_EQ(a->a_line[x], b->a_line[x]) << case_no;
+              ASSERT_EQ(a->b_line[x], b->b_line[x]) << case_no;
+              ASSERT_EQ(fast->c_line[x], plain->c_line[x]) << case_no;
+            }
+            EXPECT_EQ(fast->seed1, plain->seed1);
+            EXPECT_EQ(fast->seed2, plain->seed2);
+            EXPECT_EQ(fast->y, plain->y);
+          }
+        }
+      }
+    }
+  }
 }
 
 TEST(Ets, AllWhitePrintsNothingAndCarriesNoError) {
