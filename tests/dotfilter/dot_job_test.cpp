@@ -59,13 +59,15 @@ TEST(DotJob, UnreadableFileIsAnError) {
   EXPECT_TRUE(r.out.empty());
 }
 
-TEST(DotJob, InputThatIsNoRasterIsAnError) {
+TEST(DotJob, InputWithoutPagesIsAJobWithoutPages) {
   TempDir dir;
-  WriteTextFile(dir.File("text"), "hello, printer\n");
-  const RunResult r = RunQuilldot(JobArgs(dir.File("text")), "");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("ERROR: "), std::string::npos);
-  EXPECT_TRUE(r.out.empty());
+  for (const char* content : {"", "hello, printer\n"}) {
+    WriteTextFile(dir.File("input"), content);
+    const RunResult r = RunQuilldot(JobArgs(dir.File("input")), "");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ToHex(r.out), "1B 40");  // no page, only the final reset
+    EXPECT_NE(r.err.find("INFO: Job 7 finished.\n"), std::string::npos) << r.err;
+  }
 }
 
 TEST(DotJob, ReadsStandardInputWithSixArguments) {
