@@ -18,6 +18,7 @@
 #include "hosts_fixtures.h"
 #include "quill/libquill.h"
 #include "settings.h"
+#include "support/band_decoder.h"
 #include "support/recording_writer.h"
 
 namespace {
@@ -135,6 +136,20 @@ TEST(Quillconvert, PrintsAnImageAsTheLibraryDoes) {
   const Bytes job(written.begin(), written.end());
   ASSERT_FALSE(job.empty());
   EXPECT_EQ(ToHex(job), ToHex(LibraryImageJob(pic, 180)));
+
+  // And the bytes print the picture: 180 dpi with 1/360 inch units.
+  quill_test::BandGeometry g;
+  g.x_res = g.y_res = 180;
+  g.band_height = 24 * 180 / 360;
+  const quill_test::DecodedBands decoded = quill_test::DecodeBands(job, g);
+  EXPECT_TRUE(decoded.problems.empty());
+  ASSERT_EQ(decoded.pages.size(), 1u);
+  const Dots picture = hosts_test::TestPicture(64, 48);
+  const quill_test::DotPlane& plane = decoded.pages[0].planes[0];
+  EXPECT_EQ(plane.Count(), picture.Count());
+  for (uint32_t y = 0; y < 48; ++y) {
+    for (uint32_t x = 0; x < 64; ++x) EXPECT_EQ(plane.Dot(y, x), picture.At(x, y)) << x << "," << y;
+  }
   EXPECT_NE(r.err.find("INFO: [quillconvert] printing " + pic), std::string::npos);
   ExpectCupsLines(r.err);
 }
