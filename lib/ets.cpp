@@ -427,24 +427,49 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
   constexpr int64_t kAlways = -(int64_t{1} << 60);
   constexpr int64_t kNever = int64_t{1} << 60;
 
-  std::vector<int> ink(width), expected(width), above(width);
-  std::vector<int64_t> bound(width);
-  for (int x = 0; x < width; ++x) {
-    const int s = src[x];
-    const int e0 = lut[s];
-    ink[x] = e0;
-    expected[x] = dist_lut[s];
-    const int tm = tmline[(x + tm_offset) & tmmask];
-    const int sh = 24 - rs_lut[s];
-    const int64_t noise = sh >= 0 ? static_cast<int64_t>(tm) * (int64_t{1} << sh) : tm >> -sh;
+  // Per input byte: 16 T, or a bound that always or never passes (never for
+  // bytes without ink); and the noise shift. A bound that always or never
+  // passes stays so after the noise (at most 2^35) is taken off it.
+  int64_t base16[256];
+  int noise_shift[256];
+  for (int v = 0; v < 256; ++v) {
+    const int e0 = lut[v];
     const int64_t t = 0x8000 - e0;
-    bound[x] = e0 == 0 ? kNever : t <= elo ? kAlways : t > ehi ? kNever : 16 * (t - noise);
+    base16[v] = e0 == 0 ? kNever : t <= elo ? kAlways : t > ehi ? kNever : 16 * t;
+    noise_shift[v] = 24 - rs_lut[v];
+  }
+  // Per-line scratch, kept per thread so that no line allocates.
+  struct Scratch {
+    std::vector<int> ink, expected, above;
+    std::vector<int64_t> bound;
+  };
+  thread_local Scratch scratch;
+  if (scratch.ink.size() < static_cast<size_t>(width)) {
+    scratch.ink.resize(width);
+    scratch.expected.resize(width);
+    scratch.above.resize(width);
+    scratch.bound.resize(width);
+  }
+  int* __restrict ink = scratch.ink.data();
+  int* __restrict expected = scratch.expected.data();
+  int* __restrict above = scratch.above.data();
+  int64_t* __restrict bound = scratch.bound.data();
+  for (int x = 0; x < width; ++x) {
+    const int v = src[x];
+    ink[x] = lut[v];
+    expected[x] = dist_lut[v];
+    const int64_t tm = tmline[(x + tm_offset) & tmmask];
+    const int sh = noise_shift[v];
+    const int64_t noise = sh >= 0 ? tm * (int64_t{1} << sh) : tm >> -sh;
+    bound[x] = base16[v] - 16 * noise;
   }
   // 3 x above-right + 5 x above + above-left, from the line above.
-  for (int x = 0; x < width; ++x) {
-    const int right = x + 1 < width ? err_line[x + 1] : 0;
-    const int left = x > 0 ? err_line[x - 1] : 0;
-    above[x] = 3 * right + 5 * err_line[x] + left;
+  if (width == 1) {
+    above[0] = 5 * err_line[0];
+  } else {
+    above[0] = 3 * err_line[1] + 5 * err_line[0];
+    for (int x = 1; x < width - 1; ++x) above[x] = 3 * err_line[x + 1] + 5 * err_line[x] + err_line[x - 1];
+    above[width - 1] = 5 * err_line[width - 1] + err_line[width - 2];
   }
 
   int a = ay2, b = ax2, r = 0;
@@ -458,12 +483,12 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
     const int e0 = ink[x];
     const int z = 7 * e_1_0 + above[x];
     const int expected_r = expected[x];
-    int64_t bias = 0;
+    int bias = 0;
     if (expected_r != 0) {
       const int ets_bias = ((r < rlimit ? r : rlimit) << (16 - c1)) - expected_r;
       bias = ets_bias > 0 ? ets_bias >> 3 : ets_bias;
     }
-    const int dot = z + 16 * bias >= bound[x];
+    const int dot = z + 16 * static_cast<int64_t>(bias) >= bound[x];
     const int has_ink = -static_cast<int>(e0 != 0);
     const int stored = ((z >> 4) + e0 - (dot << 16)) & has_ink;
     const int keep = dot - 1;  // all ones when no dot
