@@ -8,7 +8,10 @@
 // two upper rows) is computed for the whole line first, leaving a short
 // serial loop for the part that depends on the pixel just decided. The
 // results are bit for bit those of the pixel-by-pixel form, which the tests
-// keep as their oracle.
+// keep as their oracle. The serpentine function decides into the one-bit
+// result directly (a later decision replacing an earlier one), which gives
+// the bits of a two-level 8-bit intermediate thresholded at 128; it writes
+// no diagnostic side file.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>

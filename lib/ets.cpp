@@ -624,6 +624,7 @@ void ets_line_general(ETS_Ctx* etc, uchar** dest, const ETS_SrcPixel* const* src
 }
 
 extern "C" void ets_line(ETS_Ctx* etc, uchar** dest, const ETS_SrcPixel* const* src) {
+  if (etc == nullptr || dest == nullptr || src == nullptr) return;
   if (etc->n_planes != 1) {
     ets_line_general(etc, dest, src);
     return;

@@ -24,11 +24,12 @@ extern "C" {
 typedef unsigned char uchar;
 
 /* Adaptive-threshold error diffusion, serpentine scan. `function` selects
-   the kernel: 0 Stucki, 1 Sierra, 2 Jarvis-Judice-Ninke. Requires an input
-   of 8 bits per pixel or more (deeper inputs are converted to grey) and at
-   least 5 pixels wide for the kernel pass. A minimum-is-white input of 8
-   bits or less is inverted IN PLACE first. Deterministic: the generator
-   restarts at 0 on every call. */
+   the kernel: 0 Stucki, 1 Sierra, 2 Jarvis-Judice-Ninke. Inputs of other
+   than 8 bits per pixel are converted to an 8-bit grey copy; an 8-bit
+   minimum-is-white input is inverted IN PLACE first. Images narrower than 5
+   pixels come from the one-dimensional edge and line passes alone.
+   Deterministic: the generator restarts at 0 on every call. Returns null for
+   a null input or a kernel other than 0, 1, 2. */
 FIBITMAP* STUCKI_Sierra_Jarvis_bidir(FIBITMAP* dib, int function);
 
 /* As STUCKI_Sierra_Jarvis_bidir, every line left to right. */
@@ -37,14 +38,20 @@ FIBITMAP* STUCKI_Sierra_Jarvis(FIBITMAP* dib, int function);
 /* One-directional Floyd-Steinberg-style error diffusion. */
 FIBITMAP* FloydSteinberg(FIBITMAP* dib);
 
-/* Random 8 x 8 pattern dither (seeded from the clock: differs from run to
-   run). Returns a clone of a one-bit input, null when the result cannot be
-   allocated. */
+/* Random 8 x 8 pattern dither (seeded from the clock with srand: differs
+   from run to run and reseeds the process's rand()). A pixel of level
+   L = grey >> 2 (0..63) takes a random pattern with round((63 - L) * 64 / 63)
+   inked cells, so grey 255 stays white and grey 0 black. Inputs of 4, 8, 16
+   (5-5-5 or 5-6-5), 24 and 32 bits per pixel; other depths print black.
+   Returns a clone of a one-bit input, null for a null input or when the
+   result cannot be allocated. */
 FIBITMAP* my_dither(FIBITMAP* dib);
 
 /* Ordered (screen) dither of 8-bit grey pixels psr[y * pitch + x] with one
    of four clustered-dot tiles: idx 0 136x136 at 105 deg, 1 140x140 at 72
-   deg, 2 130x130 at 0 deg, anything else 128x128 at 45 deg. */
+   deg, 2 130x130 at 0 deg, anything else 128x128 at 45 deg. Grey 255 is
+   always white, 0 always black. Row y of psr becomes scan line y. Returns
+   null for a null psr or an empty image. */
 FIBITMAP* ordered_dither(int idx, const uint8_t* psr, uint32_t width, uint32_t height,
                          uint32_t pitch);
 
@@ -156,7 +163,8 @@ ETS_Ctx* ets_new(const ETS_Params* params);
 
 /* Screens one line of every plane and advances the context by one line.
    src[p] holds width input bytes of plane p; dest[p] receives width output
-   values 0..levels-1. Call once per line, in order. */
+   values 0..levels-1. Call once per line, in order. A null context does
+   nothing. */
 void ets_line(ETS_Ctx* etc, uchar** dest, const ETS_SrcPixel* const* src);
 
 /* Releases the context and everything it owns; closes dump_file. Null is
