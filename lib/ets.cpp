@@ -193,7 +193,7 @@ extern "C" ETS_Ctx* ets_new(const ETS_Params* params) {
   ctx->y = 0;
   ctx->tmwid = 256;
   ctx->tmheight = 256;
-  ctx->tmmat = ets_noise_matrix;
+  ctx->tmmat = quill_dither::ets_noise_matrix;
   ctx->c_line = static_cast<int*>(calloc(params->width, sizeof(int)));
   ctx->strengths = static_cast<int*>(calloc(params->n_planes, sizeof(int)));
   ctx->plane_ctx = static_cast<ETS_PlaneCtx**>(calloc(params->n_planes, sizeof(ETS_PlaneCtx*)));

@@ -6,6 +6,8 @@
 // Blue-noise matrix of the even-toned screening, 256 x 256, row-major.
 #include "ets.h"
 
+namespace quill_dither {
+
 const signed char ets_noise_matrix[256 * 256] = {
     51, -28, 14, 31, 43, -58, -27, 45, -45, 38, 1, 2, -30, -1, 62, 42,
     -30, 20, -58, 54, -38, 82, -3, -66, 51, 118, -26, 62, 0, 111, 42, 72,
@@ -4104,3 +4106,5 @@ const signed char ets_noise_matrix[256 * 256] = {
     -53, -112, 84, -89, 29, 58, -73, 9, 51, -20, -71, -115, 11, -38, -94, 73,
     15, 106, -52, -105, 118, -90, -32, 89, -53, 72, -70, -118, 48, -1, 38, -73,
 };
+
+}  // namespace quill_dither

@@ -385,7 +385,9 @@ int main(int argc, char** argv) {
   std::fputs("//\n// Blue-noise matrix of the even-toned screening, 256 x 256, row-major.\n"
              "#include \"ets.h\"\n\n",
              f);
+  std::fputs("namespace quill_dither {\n\n", f);
   WriteArray(f, "const signed char ets_noise_matrix[256 * 256]", MakeNoise(), 16);
+  std::fputs("\n}  // namespace quill_dither\n", f);
   std::fclose(f);
   return 0;
 }

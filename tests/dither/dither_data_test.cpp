@@ -11,6 +11,8 @@
 #include "ets.h"
 #include "screens_data.h"
 
+using quill_dither::ets_noise_matrix;
+
 namespace {
 
 struct TileFacts {

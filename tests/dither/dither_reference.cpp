@@ -261,7 +261,7 @@ Mono EtsOnePlane(const Grey& g) {
   for (int x = 0; x < w; ++x) err_line[x] = -((rand() % 32768) * 64) >> 8;
   Mono out(h, std::vector<int>(w));
   for (int y = 0; y < h; ++y) {
-    const signed char* tm = ets_noise_matrix + (y % 256) * 256;
+    const signed char* tm = quill_dither::ets_noise_matrix + (y % 256) * 256;
     std::vector<int> prev = err_line;  // errors of the line above
     int a = 1, b = 1, r = 0, left = 0;
     for (int x = 0; x < w; ++x) {
