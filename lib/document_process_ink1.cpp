@@ -100,9 +100,18 @@ void DocumentProcessInk1::OutputDuplexCommand() {
 
 int DocumentProcessInk1::ProcessPage(const RASTER_INFO* raster) {
   if (raster == nullptr) return -1;
-  // The caller's record stays as it is; a quarter turn repoints this copy.
   RASTER_INFO page = *raster;
   RotateRaster(page, m_Rotation, m_ConvParam, m_RotationBuffer);
+  if (page.img_p != raster->img_p) {
+    // A quarter turn repoints the caller's record at the rotated copy, which
+    // this processor holds until its next quarter turn or its release, so
+    // the caller sees the page as it was printed.
+    auto* record = const_cast<RASTER_INFO*>(raster);
+    record->img_p = page.img_p;
+    record->width = page.width;
+    record->height = page.height;
+    record->pitch = page.pitch;
+  }
   DoOffsetting(page, m_Offset);
 
   ++m_PageCount;

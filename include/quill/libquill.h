@@ -14,12 +14,15 @@
  *     valid and unchanged until the next call that passes new parameters, or
  *     until DocProc_Release.
  *   - Pixels must stay valid for the duration of the call that receives them;
- *     no pointer to them is kept afterwards. The caller's RASTER_INFO record
- *     is never changed. Two page options rewrite the caller's pixels in place
- *     during a page call: a half-turn rotation ("rotate=180") and an offset.
- *     A caller that reuses a raster with either configured fills it anew
- *     before the next call. Gamma, colour management, quarter turns and the
- *     turning of back sides work on the library's own copies.
+ *     no pointer to them is kept afterwards. Some page options change the
+ *     caller's page during a page call: a half-turn rotation ("rotate=180")
+ *     and an offset rewrite the pixels in place, and a quarter turn
+ *     ("rotate=90"/"rotate=270") repoints the record's img_p, width, height
+ *     and pitch at a rotated copy held by the processor (valid until its
+ *     next quarter turn or DocProc_Release). A caller that reuses a raster
+ *     with any of these configured fills it anew before the next call.
+ *     Gamma, colour management and the turning of back sides work on the
+ *     library's own copies.
  *   - The library owns the processor behind a handle until DocProc_Release.
  *
  * Threads: every call runs on the caller's thread, calls the write callback

