@@ -28,17 +28,83 @@ int Guarded(const char* what, Fn fn) {
   return -1;
 }
 
-// Depths the page pipeline converts and prints.
-bool IsPrintableDepth(const fipImage& image) {
-  if (image.getImageType() != FIT_BITMAP) return false;
-  switch (image.getBitsPerPixel()) {
-    case 1:
-    case 8:
-    case 24:
-    case 32:
-      return true;
+// Brings a loaded image to a depth the page pipeline prints: one-bit, 8-bit
+// palette or grey, 24- and 32-bit colour are kept as they are; 4-bit
+// palettes, 16-bit colour and 16-bit-per-channel images are converted
+// (grey to 8 bits, colour to 24 bits, colour with alpha to 32 bits).
+// Returns false when the image has no such form (floating-point or complex
+// pixels, for instance).
+bool ToPrintableDepth(fipImage& image) {
+  switch (image.getImageType()) {
+    case FIT_BITMAP:
+      switch (image.getBitsPerPixel()) {
+        case 1:
+        case 8:
+        case 24:
+        case 32:
+          return true;
+        case 4:
+          return image.convertTo8Bits() != FALSE;
+        default:
+          return image.convertTo24Bits() != FALSE;
+      }
+    case FIT_UINT16:
+      return image.convertTo8Bits() != FALSE;
+    case FIT_RGB16:
+      return image.convertTo24Bits() != FALSE;
+    case FIT_RGBA16:
+      return image.convertTo32Bits() != FALSE;
     default:
       return false;
+  }
+}
+
+// Transparent parts of a picture are paper: every pixel or palette colour
+// that is not opaque is blended onto white by its alpha, so that a
+// transparent background does not print as the colour hidden behind it.
+// Opaque pictures, and 32-bit pictures without an alpha channel or whose
+// fourth byte is 0 everywhere (unused, as some BMP writers leave it), are
+// left untouched.
+uint8_t OntoWhite(uint8_t value, uint8_t alpha) {
+  return static_cast<uint8_t>((value * alpha + 255 * (255 - alpha) + 127) / 255);
+}
+
+void FlattenTransparency(fipImage& image) {
+  if (!image.isTransparent()) return;
+  const unsigned bpp = image.getBitsPerPixel();
+  if (bpp == 32) {
+    bool any_alpha = false;
+    for (unsigned y = 0; y < image.getHeight() && !any_alpha; ++y) {
+      const BYTE* px = image.getScanLine(y);
+      for (unsigned x = 0; x < image.getWidth(); ++x, px += 4) {
+        if (px[FI_RGBA_ALPHA] != 0) {
+          any_alpha = true;
+          break;
+        }
+      }
+    }
+    if (!any_alpha) return;
+    for (unsigned y = 0; y < image.getHeight(); ++y) {
+      BYTE* px = image.getScanLine(y);
+      for (unsigned x = 0; x < image.getWidth(); ++x, px += 4) {
+        const uint8_t alpha = px[FI_RGBA_ALPHA];
+        if (alpha == 255) continue;
+        px[FI_RGBA_BLUE] = OntoWhite(px[FI_RGBA_BLUE], alpha);
+        px[FI_RGBA_GREEN] = OntoWhite(px[FI_RGBA_GREEN], alpha);
+        px[FI_RGBA_RED] = OntoWhite(px[FI_RGBA_RED], alpha);
+        px[FI_RGBA_ALPHA] = 255;
+      }
+    }
+    return;
+  }
+  RGBQUAD* palette = image.getPalette();
+  const BYTE* table = image.getTransparencyTable();
+  if (bpp > 8 || palette == nullptr || table == nullptr) return;
+  const unsigned entries = std::min(image.getTransparencyCount(), image.getColorsUsed());
+  for (unsigned i = 0; i < entries; ++i) {
+    palette[i].rgbBlue = OntoWhite(palette[i].rgbBlue, table[i]);
+    palette[i].rgbGreen = OntoWhite(palette[i].rgbGreen, table[i]);
+    palette[i].rgbRed = OntoWhite(palette[i].rgbRed, table[i]);
   }
 }
 
@@ -49,11 +115,13 @@ bool LoadPrintable(fipImage& image, const char* path, bool warn_missing) {
     if (warn_missing) quill_log::Warning("failed to load image");
     return false;
   }
-  if (!IsPrintableDepth(image)) {
-    quill_log::Warning("unsupported image depth: %u bits per pixel (type %d)",
-                       image.getBitsPerPixel(), static_cast<int>(image.getImageType()));
+  const unsigned bpp = image.getBitsPerPixel();
+  const int type = static_cast<int>(image.getImageType());
+  if (!ToPrintableDepth(image)) {
+    quill_log::Warning("unsupported image depth: %u bits per pixel (type %d)", bpp, type);
     return false;
   }
+  FlattenTransparency(image);
   return true;
 }
 
@@ -129,7 +197,8 @@ int DocProc_ProcessImagePage(void* obj, const char* img_path, unsigned short x_r
     fipImage image(FIT_BITMAP);
     if (!LoadPrintable(image, img_path, true)) return -1;
     image.flipVertical();  // FreeImage keeps rows bottom-up
-    const RASTER_INFO raster = RasterOf(image, x_res, y_res);
+    // Not const: a quarter turn repoints the record at the turned copy.
+    RASTER_INFO raster = RasterOf(image, x_res, y_res);
 
     // The page becomes as long as the picture unless a length was given.
     CONV_PARAM2& param = static_cast<DocumentProcessBase*>(obj)->m_ConvParam;
@@ -156,7 +225,7 @@ int DocProc_ProcessImagePage2(void* obj, const char* img_path, unsigned short x_
       return -1;
     }
     image.flipVertical();
-    const RASTER_INFO raster = RasterOf(image, x_res, y_res);
+    RASTER_INFO raster = RasterOf(image, x_res, y_res);
     return DocProc_ProcessPage(obj, &raster);
   });
 }

@@ -89,7 +89,7 @@ enum class Layout {
   kPalette8,             // 8-bit palette, ink and paper at odd indices
   kRgb24,                // 24-bit
   kRgba32,               // 32-bit, opaque
-  kPalette4,             // 4 bits: not printable by the pipeline
+  kPalette4,             // 4-bit palette, as kPalette8
 };
 
 // A bitmap of `dots` in the layout (owned by the caller, FreeImage_Unload).

@@ -3,6 +3,8 @@
 // page length from the picture, rotation, and the failure results.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -196,25 +198,129 @@ TEST(ImagePage, MissingFileAndNullHandle) {
   EXPECT_TRUE(spy.pages.empty());
 }
 
-TEST(ImagePage, DepthsThePipelineCannotPrintAreRefused) {
-  const std::string dir = hosts_test::ScratchDir("image_depth");
-  const std::string four = dir + "/four.bmp";
-  ASSERT_TRUE(hosts_test::WriteImage(hosts_test::TestPicture(30, 20), Layout::kPalette4, FIF_BMP, four));
-  const std::string grey16 = dir + "/grey16.png";
-  FIBITMAP* dib = FreeImage_AllocateT(FIT_UINT16, 30, 20);
-  ASSERT_NE(dib, nullptr);
-  ASSERT_TRUE(FreeImage_Save(FIF_PNG, dib, grey16.c_str(), 0));
+// Writes `dib` (then unloads it) to `path`.
+bool SaveAndUnload(FIBITMAP* dib, FREE_IMAGE_FORMAT format, const std::string& path) {
+  if (dib == nullptr) return false;
+  const BOOL ok = FreeImage_Save(format, dib, path.c_str(), 0);
   FreeImage_Unload(dib);
+  return ok != FALSE;
+}
 
+// A 16-bit-per-sample picture of `dots`: grey (FIT_UINT16) or RGB (FIT_RGB16).
+FIBITMAP* SixteenBitSamples(const Dots& dots, FREE_IMAGE_TYPE type) {
+  FIBITMAP* dib = FreeImage_AllocateT(type, static_cast<int>(dots.width),
+                                      static_cast<int>(dots.height));
+  if (dib == nullptr) return nullptr;
+  for (uint32_t y = 0; y < dots.height; ++y) {
+    BYTE* line = FreeImage_GetScanLine(dib, static_cast<int>(dots.height - 1 - y));
+    for (uint32_t x = 0; x < dots.width; ++x) {
+      const uint16_t v = dots.At(x, y) ? 0 : 65535;
+      if (type == FIT_UINT16) {
+        reinterpret_cast<uint16_t*>(line)[x] = v;
+      } else {
+        FIRGB16* px = reinterpret_cast<FIRGB16*>(line) + x;
+        px->red = px->green = px->blue = v;
+      }
+    }
+  }
+  return dib;
+}
+
+TEST(ImagePage, OtherDepthsAreConvertedToOnesThePipelinePrints) {
+  const std::string dir = hosts_test::ScratchDir("image_depth");
+  const Dots picture = hosts_test::TestPicture(30, 20);
+  const std::string four = dir + "/four.bmp";
+  ASSERT_TRUE(hosts_test::WriteImage(picture, Layout::kPalette4, FIF_BMP, four));
+  const std::string grey16 = dir + "/grey16.png";
+  ASSERT_TRUE(SaveAndUnload(SixteenBitSamples(picture, FIT_UINT16), FIF_PNG, grey16));
+  const std::string rgb48 = dir + "/rgb48.png";
+  ASSERT_TRUE(SaveAndUnload(SixteenBitSamples(picture, FIT_RGB16), FIF_PNG, rgb48));
+  const std::string rgb16 = dir + "/rgb16.bmp";
+  ASSERT_TRUE(SaveAndUnload(FreeImage_ConvertTo16Bits565(hosts_test::MakeBitmap(picture, Layout::kRgb24)),
+                            FIF_BMP, rgb16));
+
+  for (const std::string& path : {four, grey16, rgb48, rgb16}) {
+    SCOPED_TRACE(path);
+    CONV_PARAM2 cp = Param();
+    SpyProcessor spy(&cp);
+    EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), path.c_str(), 360, 360), 0);
+    EXPECT_EQ(DocProc_ProcessImagePage2(spy.Handle(), path.c_str(), 360, 360, 90), 0);
+    ASSERT_EQ(spy.pages.size(), 2u);
+    EXPECT_EQ(spy.pages[0].dots, picture);
+    EXPECT_EQ(spy.pages[1].dots, RotateCounterClockwise(picture));
+  }
+}
+
+TEST(ImagePage, DepthsWithoutAPrintableFormAreRefused) {
+  const std::string dir = hosts_test::ScratchDir("image_float");
+  const std::string path = dir + "/float.tif";
+  ASSERT_TRUE(SaveAndUnload(FreeImage_AllocateT(FIT_FLOAT, 30, 20), FIF_TIFF, path));
   CONV_PARAM2 cp = Param();
   SpyProcessor spy(&cp);
-  for (const std::string& path : {four, grey16}) {
-    LogCapture log;
-    EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), path.c_str(), 360, 360), -1) << path;
-    EXPECT_EQ(DocProc_ProcessImagePage2(spy.Handle(), path.c_str(), 360, 360, 0), -1) << path;
-    EXPECT_TRUE(log.Contains("unsupported image depth")) << path;
-  }
+  LogCapture log;
+  EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), path.c_str(), 360, 360), -1);
+  EXPECT_EQ(DocProc_ProcessImagePage2(spy.Handle(), path.c_str(), 360, 360, 0), -1);
+  EXPECT_EQ(log.Count(spdlog::level::warn, "unsupported image depth: 32 bits per pixel (type 6)"), 2);
   EXPECT_TRUE(spy.pages.empty());
+}
+
+TEST(ImagePage, TransparentPartsPrintAsPaper) {
+  const std::string dir = hosts_test::ScratchDir("image_alpha");
+  const Dots picture = hosts_test::TestPicture(30, 20);
+
+  // 32 bits: ink opaque black, paper fully transparent black, one half-
+  // transparent black dot (blends to grey 128: still paper by a hair).
+  FIBITMAP* rgba = hosts_test::MakeBitmap(picture, Layout::kRgba32);
+  ASSERT_NE(rgba, nullptr);
+  for (uint32_t y = 0; y < picture.height; ++y) {
+    BYTE* line = FreeImage_GetScanLine(rgba, static_cast<int>(picture.height - 1 - y));
+    for (uint32_t x = 0; x < picture.width; ++x) {
+      BYTE* px = line + 4 * x;
+      if (!picture.At(x, y)) px[FI_RGBA_BLUE] = px[FI_RGBA_GREEN] = px[FI_RGBA_RED] = px[FI_RGBA_ALPHA] = 0;
+    }
+  }
+  BYTE* half = FreeImage_GetScanLine(rgba, static_cast<int>(picture.height - 1 - 5)) + 4 * 20;
+  ASSERT_FALSE(picture.At(20, 5));
+  half[FI_RGBA_ALPHA] = 127;
+  FreeImage_SetTransparent(rgba, TRUE);
+  const std::string png32 = dir + "/rgba.png";
+  ASSERT_TRUE(SaveAndUnload(rgba, FIF_PNG, png32));
+
+  // 8-bit palette whose paper entry is black but transparent.
+  FIBITMAP* pal = hosts_test::MakeBitmap(picture, Layout::kPalette8);
+  ASSERT_NE(pal, nullptr);
+  RGBQUAD* entries = FreeImage_GetPalette(pal);
+  entries[3].rgbRed = entries[3].rgbGreen = entries[3].rgbBlue = 0;  // paper index
+  BYTE table[256];
+  std::fill(std::begin(table), std::end(table), BYTE{255});
+  table[3] = 0;
+  FreeImage_SetTransparencyTable(pal, table, 256);
+  const std::string png8 = dir + "/pal.png";
+  ASSERT_TRUE(SaveAndUnload(pal, FIF_PNG, png8));
+
+  for (const std::string& path : {png32, png8}) {
+    SCOPED_TRACE(path);
+    CONV_PARAM2 cp = Param();
+    SpyProcessor spy(&cp);
+    EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), path.c_str(), 360, 360), 0);
+    ASSERT_EQ(spy.pages.size(), 1u);
+    EXPECT_EQ(spy.pages[0].dots, picture);
+  }
+
+  // A 32-bit picture whose fourth byte is 0 everywhere has no alpha.
+  FIBITMAP* unused = hosts_test::MakeBitmap(picture, Layout::kRgba32);
+  for (uint32_t y = 0; y < picture.height; ++y) {
+    BYTE* line = FreeImage_GetScanLine(unused, static_cast<int>(y));
+    for (uint32_t x = 0; x < picture.width; ++x) line[4 * x + FI_RGBA_ALPHA] = 0;
+  }
+  FreeImage_SetTransparent(unused, TRUE);
+  const std::string tif = dir + "/unused_alpha.tif";
+  ASSERT_TRUE(SaveAndUnload(unused, FIF_TIFF, tif));
+  CONV_PARAM2 cp = Param();
+  SpyProcessor spy(&cp);
+  EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), tif.c_str(), 360, 360), 0);
+  ASSERT_EQ(spy.pages.size(), 1u);
+  EXPECT_EQ(spy.pages[0].dots, picture);
 }
 
 TEST(ImagePage, NoExceptionCrossesTheInterface) {
