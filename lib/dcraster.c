@@ -467,8 +467,8 @@ int dcraster_blank_add(DCRASTER_t* dcr, int n) {
   BYTE token[kTokenHeadSize];
   int i;
   if (dcr == NULL) return 1;
-  if (n <= 0) return 0;
-  if (!dcr->zstreamOpen && _dcraster_begin(dcr) != 0) return 0;
+  /* Before the first row only a count of 0 leaves the object unstarted. */
+  if (!dcr->zstreamOpen && (n == 0 || _dcraster_begin(dcr) != 0)) return 0;
   PutTokenHead(token, dcr->width, kTokenBlankRun);
   for (i = 0; i < n && dcr->currentLine < dcr->height; ++i) {
     _dcraster_compress_row(dcr, token, kTokenHeadSize);

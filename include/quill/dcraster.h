@@ -135,8 +135,9 @@ int dcraster_rgb_add(DCRASTER_t* dcr, unsigned char* r, unsigned char* g, unsign
 int dcraster_cmyk_add(DCRASTER_t* dcr, unsigned char* c, unsigned char* m, unsigned char* y,
                       unsigned char* k, unsigned char* o);
 
-/* Adds n blank rows (at most up to `height` in all); n <= 0 adds none and
-   writes nothing. Returns 0 (1 for a null record). */
+/* Adds n blank rows (at most up to `height` in all). Before the first row,
+   any n but 0 sends the header (so a negative n only starts the object);
+   n <= 0 adds no row. Returns 0 (1 for a null record). */
 int dcraster_blank_add(DCRASTER_t* dcr, int n);
 
 /* Completes the image (missing rows become blank rows, the header is sent

@@ -589,6 +589,21 @@ TEST(DcRasterLifecycle, DeleteRightAfterCreateWritesACompleteBlankImage) {
     EXPECT_EQ(row[0].type, 1);
   }
   EXPECT_EQ(img.tokens, (DcrBytes{16, 0, 1, 0, 16, 0, 1, 0, 16, 0, 1, 0}));
+
+  // Any count but 0 starts the object, a negative one without adding rows.
+  DcrCollector started;
+  DCRASTER_t* neg = dcraster_create_with_context(8, 2, DCRASTER_COLORSPACE_grayscale,
+                                                 DCRASTER_COMPRESSIONFORMAT_tokenDeflate,
+                                                 DCRASTER_OBJECTTYPE_disable, 0,
+                                                 DcrCollector::Callback, &started);
+  ASSERT_NE(neg, nullptr);
+  EXPECT_EQ(dcraster_blank_add(neg, -3), 0);
+  ASSERT_EQ(started.Calls().size(), 6u);
+  EXPECT_EQ(std::string(started.Calls()[5].begin(), started.Calls()[5].end()), "ImageBegin\n");
+  EXPECT_EQ(neg->currentLine, 0);
+  dcraster_delete(neg);
+  ASSERT_TRUE(quill_test::DecodeDcRaster(started.All(), &img, &error)) << error;
+  EXPECT_EQ(img.rows.size(), 2u);
 }
 
 TEST(DcRasterLifecycle, BlankRowsAndMissingRowsFillTheImage) {
