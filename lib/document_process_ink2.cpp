@@ -2,6 +2,7 @@
 
 #include "log.h"
 #include "option_reader.h"
+#include "page_transform.h"
 #include "str_utils.h"
 
 namespace {
@@ -56,8 +57,23 @@ int DocumentProcessInk2::ProcessPageInternal(const RASTER_INFO* raster, bool las
 
   if (!m_CmdAtStartPage.empty()) WriteBytes(m_CmdAtStartPage);
 
-  const bool turn = m_DocAttr.m_Duplex == DUPLEX_VERTICAL && back_side;
-  if (turn) quill_log::Debug("flip page");
+  // Back sides of short-edge duplex are turned in place. Every copy of a
+  // page arrives with the same pixels, so a page already turned for an
+  // earlier copy is not turned back; pixels that cannot be turned in place
+  // are read turned instead.
+  bool read_turned = false;
+  if (m_DocAttr.m_Duplex == DUPLEX_VERTICAL && back_side) {
+    quill_log::Debug("flip page");
+    if (m_TurnedPage != m_PageCount || m_TurnedPixels != raster->img_p) {
+      RASTER_INFO turned = *raster;
+      if (TurnRaster180(turned)) {
+        m_TurnedPage = m_PageCount;
+        m_TurnedPixels = raster->img_p;
+      } else {
+        read_turned = true;
+      }
+    }
+  }
 
   int result;
   {
@@ -71,11 +87,7 @@ int DocumentProcessInk2::ProcessPageInternal(const RASTER_INFO* raster, bool las
     page.m_Copies = m_DocAttr.m_Copies;
     page.m_Duplex = m_DocAttr.m_Duplex;
     page.m_RedBlack = m_RedBlack;
-    page.m_Turn180 = turn;
-    quill_log::Debug("page settings: first=%d, last=%d, copies=%u, collate=%d, duplex=%u, "
-                     "quality=%u, grey=%d, red_black=%d",
-                     page.m_IsFirstPage, page.m_IsLastPage, page.m_Copies, page.m_Collate,
-                     page.m_Duplex, page.m_Quality, page.m_UseGrey, page.m_RedBlack);
+    page.m_Turn180 = read_turned;
 
     page.StartPage();
     result = page.SendPage(raster);

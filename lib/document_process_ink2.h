@@ -34,15 +34,20 @@ class DocumentProcessInk2 : public DocumentProcessInk1 {
   void OutputDuplexCommand() override;
   // Sends one copy of a page through a PageProcessInk2, framed by the
   // configured start-page and end-page bytes. Back sides of DUPLEX_VERTICAL
-  // documents are sent turned by 180 degrees; the caller's pixels are read,
-  // never rewritten, so every copy of a back side is turned alike. Returns
-  // 0, or -1 without output for a raster with no resolution, no size, no
+  // documents are turned by 180 degrees in the caller's pixels (once per
+  // page: further copies of the same page find them turned already), and
+  // red/black mode may rewrite them (PageProcessInk2::SendPage). Returns 0,
+  // or -1 without output for a raster with no resolution, no size, no
   // pixels or a pitch shorter than its rows.
   int ProcessPageInternal(const RASTER_INFO* raster, bool last_page, bool back_side) override;
 
   uint8_t m_Quality = QUALITY_NORMAL1;  // Ink2Quality code sent with every page
   bool m_UseGrey = false;               // pages as one grey plane
   bool m_RedBlack = false;              // colour pages keep only red as colour
+
+ private:
+  uint32_t m_TurnedPage = 0;                // m_PageCount of the page last turned in place
+  const uint8_t* m_TurnedPixels = nullptr;  // its pixels (copies share them)
 };
 
 #endif  // QUILL_LIB_DOCUMENT_PROCESS_INK2_H_

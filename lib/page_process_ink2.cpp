@@ -188,12 +188,36 @@ bool Ink2IsRed(uint8_t r, uint8_t g, uint8_t b) {
   return red_hue && static_cast<double>(value) > 0.6 && static_cast<double>(saturation) > 0.2;
 }
 
+namespace {
+
+// Red/black mode on a page of 24 or 32 bits, in place: every pixel that is
+// not red gets B = G = R = its luma.
+void KeepOnlyRedInPlace(const RASTER_INFO& raster) {
+  const uint32_t step = raster.bpp / 8;
+  for (uint32_t y = 0; y < raster.height; ++y) {
+    uint8_t* p = raster.img_p + static_cast<ptrdiff_t>(y) * raster.pitch;
+    for (uint32_t x = 0; x < raster.width; ++x, p += step) {
+      if (!Ink2IsRed(p[2], p[1], p[0])) p[0] = p[1] = p[2] = Ink2Luma(p[2], p[1], p[0]);
+    }
+  }
+}
+
+}  // namespace
+
+PageProcessInk2* PageProcessInk2::m_This = nullptr;
+
 PageProcessInk2::PageProcessInk2(uint16_t XUnit, uint16_t YUnit, uint16_t XRes, uint16_t YRes,
                                  uint32_t Width, uint32_t Height, write_callback WriteCallback,
                                  void* WriteHandle)
     : PageProcessBase(XUnit, YUnit, XRes, YRes, WriteCallback, WriteHandle),
       m_Width(Width),
-      m_Height(Height) {}
+      m_Height(Height) {
+  m_This = this;
+}
+
+PageProcessInk2::~PageProcessInk2() {
+  if (m_This == this) m_This = nullptr;
+}
 
 void PageProcessInk2::StartPage() {}
 
@@ -235,7 +259,17 @@ int PageProcessInk2::SendPage(const RASTER_INFO* raster) {
   }
   if (raster->width != 0 && raster->height != 0 && !Ink2RasterReadable(*raster)) return -1;
 
+  // A fresh object: whatever an earlier page left behind is dropped (a
+  // rewind alone would let a longer leftover trail the new object).
+  m_CompressBuffer.str(std::string());
   m_CompressBuffer.clear();
+  // Red/black rewrites the page itself when its pixels are B, G, R triples;
+  // palette pages are converted row by row below instead, since their
+  // bytes are no colours to rewrite.
+  const bool direct_colour = raster->bpp == 24 || raster->bpp == 32;
+  if (!m_UseGrey && m_RedBlack && raster->height != 0 && direct_colour) {
+    KeepOnlyRedInPlace(*raster);
+  }
   // Rows are encoded 4-pixel aligned; the padding stays 0, white in both
   // modes.
   const uint64_t w4 = (static_cast<uint64_t>(raster->width) + 3) / 4 * 4;
@@ -267,7 +301,7 @@ int PageProcessInk2::SendPage(const RASTER_INFO* raster) {
     uint8_t* pr = planes.data();
     uint8_t* pg = pr + width;
     uint8_t* pb = pg + width;
-    const bool red_black = m_RedBlack;
+    const bool red_black = m_RedBlack && !direct_colour;
     for (uint32_t y = 0; y < raster->height; ++y) {
       std::memset(planes.data(), 0, planes.size());
       ForEachPixel(*raster, y, m_Turn180, [&](uint32_t x, uint8_t r, uint8_t g, uint8_t b) {
@@ -285,13 +319,17 @@ int PageProcessInk2::SendPage(const RASTER_INFO* raster) {
 }
 
 void PageProcessInk2::CompressCallback(void* context, int size, unsigned char* data) {
-  if (size <= 0) return;
-  static_cast<PageProcessInk2*>(context)->m_CompressBuffer.append(reinterpret_cast<const char*>(data),
-                                                                  static_cast<size_t>(size));
+  if (size <= 0 || context == nullptr) return;
+  static_cast<PageProcessInk2*>(context)->m_CompressBuffer.write(reinterpret_cast<const char*>(data),
+                                                                 size);
+}
+
+void PageProcessInk2::CompressCallback(int size, unsigned char* data) {
+  CompressCallback(m_This, size, data);
 }
 
 void PageProcessInk2::DoBufferedOutput(bool no_flush) {
-  const std::string& buffer = m_CompressBuffer;
+  const std::string buffer = m_CompressBuffer.str();
   size_t pos = 0;
   std::string blocks;
   while (buffer.size() - pos >= kBlockSize) {
@@ -300,11 +338,15 @@ void PageProcessInk2::DoBufferedOutput(bool no_flush) {
   }
   if (!blocks.empty()) Write(blocks.data(), blocks.size());
   if (no_flush) {
-    m_CompressBuffer.erase(0, pos);
+    if (pos != 0) {
+      m_CompressBuffer.str(buffer.substr(pos));
+      m_CompressBuffer.seekp(0, std::ios_base::end);  // later output continues the object
+    }
     return;
   }
   std::string last;
   AppendDataBlock(last, buffer.data() + pos, buffer.size() - pos);
   Write(last.data(), last.size());
+  m_CompressBuffer.str(std::string());
   m_CompressBuffer.clear();
 }

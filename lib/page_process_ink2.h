@@ -13,11 +13,14 @@
 // SendPage(raster), EndPage, destroy. The encoder's output reaches the
 // object that started it through the encoder's context pointer, so any
 // number of generators may live in one process; each encodes one page at a
-// time, on the caller's thread.
+// time, on the caller's thread. m_This and the context-free CompressCallback
+// remain for hosts that drive an encoder of their own into the most
+// recently constructed generator.
 #ifndef QUILL_LIB_PAGE_PROCESS_INK2_H_
 #define QUILL_LIB_PAGE_PROCESS_INK2_H_
 
 #include <cstdint>
+#include <sstream>
 #include <string>
 
 #include "page_process_base.h"
@@ -38,9 +41,11 @@ class PageProcessInk2 : public PageProcessBase {
   // XRes and YRes are the page raster's resolution; Width and Height its
   // size in pixels, sent in the width and height commands (low 16 bits).
   // A null WriteCallback discards the output.
+  // Makes the new object m_This.
   PageProcessInk2(uint16_t XUnit, uint16_t YUnit, uint16_t XRes, uint16_t YRes, uint32_t Width,
                   uint32_t Height, write_callback WriteCallback, void* WriteHandle);
-  ~PageProcessInk2() override = default;
+  // Clears m_This when it is this object, so it never points at a dead one.
+  ~PageProcessInk2() override;
 
   // Sends nothing: the page commands go with the page data.
   void StartPage() override;
@@ -53,16 +58,22 @@ class PageProcessInk2 : public PageProcessBase {
   virtual int SendPage(const uint8_t* header, uint32_t header_len, const uint8_t* body,
                        uint32_t body_len, const uint8_t* footer, uint32_t footer_len);
   // Sends the page commands (data length 0) and the page as a raster object
-  // in data blocks. The raster is read only, never modified; with
-  // m_Turn180 it is read turned by 180 degrees. Returns 0, also when the
-  // encoder cannot be created (warning "failed to create dcraster", nothing
-  // sent); -1 without output for a null raster, missing pixels or a pitch
-  // shorter than a row.
+  // in data blocks. In colour mode with m_RedBlack, a raster of 24 or 32
+  // bits is first rewritten in place (every pixel that is not red becomes
+  // grey); shallower rasters are converted on the fly and left as they are.
+  // Nothing else is written to the caller's pixels; with m_Turn180 the page
+  // is read turned by 180 degrees. Returns 0, also when the encoder cannot
+  // be created (warning "failed to create dcraster", nothing sent); -1
+  // without output for a null raster, missing pixels or a pitch shorter
+  // than a row.
   virtual int SendPage(const RASTER_INFO* raster);
 
-  // The encoder's output callback: appends to the m_CompressBuffer of the
-  // PageProcessInk2 passed as context.
+  // The encoder's output callback of SendPage: appends to the
+  // m_CompressBuffer of the PageProcessInk2 passed as context.
   static void CompressCallback(void* context, int size, unsigned char* data);
+  // Context-free form for dcraster_create: appends to m_This's buffer
+  // (nothing when there is no live generator).
+  static void CompressCallback(int size, unsigned char* data);
   // Sends the collected raster object in data blocks: every full block in
   // one write, then (unless no_flush) the remainder as one last block, also
   // when it is empty, and empties the buffer. With no_flush the unsent
@@ -74,13 +85,15 @@ class PageProcessInk2 : public PageProcessBase {
   bool m_IsLastPage = true;      // last page of the document (page flag 00)
   uint8_t m_Quality = QUALITY_DRAFT;  // Ink2Quality code
   bool m_UseGrey = false;        // one grey plane instead of three colour planes
-  std::string m_CompressBuffer;  // the encoded raster object of the current page
+  static PageProcessInk2* m_This;  // most recently constructed live generator
+  std::ostringstream m_CompressBuffer;  // the encoded raster object of the current page
   bool m_IsFirstPage = false;    // first page of the document; for the caller only
   bool m_Collate = false;        // collated copies
   uint16_t m_Copies = 0;         // copies the printer makes of the page
   uint8_t m_Duplex = 0;          // DUPLEX_NONE, DUPLEX_HORIZONTAL, DUPLEX_VERTICAL
   bool m_RedBlack = false;       // colour mode: keep red, make every other colour grey
-  bool m_Turn180 = false;        // read the raster turned by 180 degrees (back sides)
+  bool m_Turn180 = false;        // read the raster turned by 180 degrees (back sides
+                                 // whose pixels cannot be turned in place)
 };
 
 // The red test of the red/black mode, on 8-bit R, G, B: hue below 15 or

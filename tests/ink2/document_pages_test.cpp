@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ink2_stream.h"
+#include "page_process_ink2.h"
 #include "support/dcraster_decoder.h"
 #include "support/log_capture.h"
 #include "support/recording_writer.h"
@@ -96,7 +97,18 @@ TEST(Ink2Job, EvenPagesAreTurnedForShortEdgeDuplexOnly) {
     Job job("duplex=" + std::to_string(duplex));
     for (uint8_t n = 1; n <= 4; ++n) {
       TestRaster page = NumberedPage(n);
+      TestRaster given = page;
       ASSERT_EQ(DocProc_ProcessPage(job.doc, &page.info), 0);
+      // The turn happens in the caller's pixels, before the page is encoded.
+      const bool turned = duplex == 2 && n % 2 == 0;
+      for (uint32_t y = 0; y < 10; ++y) {
+        for (uint32_t x = 0; x < 24; ++x) {
+          uint8_t r, g, b, r0, g0, b0;
+          page.GetRgb(x, y, &r, &g, &b);
+          given.GetRgb(turned ? 23 - x : x, turned ? 9 - y : y, &r0, &g0, &b0);
+          ASSERT_TRUE(r == r0 && g == g0 && b == b0) << "page " << int{n} << " at " << x << "," << y;
+        }
+      }
     }
     auto pages = job.Finish();
     ASSERT_EQ(pages.size(), 4u);
@@ -127,19 +139,35 @@ TEST(Ink2Job, CopiesOfABackSideAreAllTurned) {
   }
 }
 
-TEST(Ink2Job, FirstPageFlagHoldsForEveryCopyOfTheFirstPageOnly) {
-  quill_test::LogCapture log;
-  Job job("copies=2");
-  TestRaster a = NumberedPage(1), b = NumberedPage(2);
-  DocProc_ProcessPage(job.doc, &a.info);
-  DocProc_ProcessPage(job.doc, &b.info);
-  auto pages = job.Finish();
-  ASSERT_EQ(pages.size(), 4u);
-  std::vector<int> first;
-  for (const auto& r : log.Records()) {
-    if (r.message.rfind("page settings: first=", 0) == 0) first.push_back(r.message[21] - '0');
+// Write callback that notes, at every page-flag command, the first-page
+// flag of the generator writing it (the newest live PageProcessInk2).
+std::vector<int> g_first_flags;
+int NoteFirstPage(void* handle, const void* data, unsigned int size) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  if (size == 5 && bytes[0] == 0x1B && bytes[1] == 0x26 && bytes[2] == 0x6C && bytes[3] == 0x4C) {
+    g_first_flags.push_back(PageProcessInk2::m_This == nullptr ? -1 : PageProcessInk2::m_This->m_IsFirstPage);
   }
-  EXPECT_EQ(first, (std::vector<int>{1, 1, 0, 0}));
+  return RecordingWriter::Callback(handle, data, size);
+}
+
+TEST(Ink2Job, FirstPageFlagHoldsForEveryCopyOfTheFirstPageOnly) {
+  g_first_flags.clear();
+  RecordingWriter out;
+  CONV_PARAM2 p{};
+  p.x_unit = 1440;
+  p.y_unit = 720;
+  p.wr_cb = NoteFirstPage;
+  p.wr_hdl = out.Handle();
+  p.options = "copies=2";
+  void* doc = DocProc_GetObject("DocumentProcessInk2", &p);
+  DocProc_StartDoc2(doc, &p);
+  TestRaster a = NumberedPage(1), b = NumberedPage(2), c = NumberedPage(3);
+  DocProc_ProcessPage(doc, &a.info);
+  DocProc_ProcessPage(doc, &b.info);
+  DocProc_ProcessPage(doc, &c.info);
+  DocProc_EndDoc(doc);
+  DocProc_Release(doc);
+  EXPECT_EQ(g_first_flags, (std::vector<int>{1, 1, 0, 0, 0, 0}));
 }
 
 TEST(Ink2Job, CopiesZeroSendsNoPageAndSettingsFollowUpdates) {

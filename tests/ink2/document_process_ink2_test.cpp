@@ -149,25 +149,65 @@ TEST(Ink2Document, BackSidesOfShortEdgeDuplexAreTurnedForEveryCopy) {
     DocumentProcessInk2 doc(&p);
     TestRaster raster(9, 4, 24);
     raster.FillRandom(21);
-    const std::vector<uint8_t> before = raster.pixels;
+    TestRaster original = raster;
+    quill_test::LogCapture log;
     // Two copies of a back side, then a front side.
     ASSERT_EQ(doc.ProcessPageInternal(&raster.info, true, true), 0);
     ASSERT_EQ(doc.ProcessPageInternal(&raster.info, true, true), 0);
+    // The caller's pixels are turned once, not back again by the copy.
+    for (uint32_t y = 0; y < 4; ++y) {
+      for (uint32_t x = 0; x < 9; ++x) {
+        uint8_t r, g, b, r0, g0, b0;
+        raster.GetRgb(x, y, &r, &g, &b);
+        const bool turned = duplex == 2;
+        original.GetRgb(turned ? 8 - x : x, turned ? 3 - y : y, &r0, &g0, &b0);
+        ASSERT_EQ(r, r0) << x << "," << y;
+        ASSERT_EQ(b, b0) << x << "," << y;
+      }
+    }
+    EXPECT_EQ(log.Count(spdlog::level::debug, "flip page"), duplex == 2 ? 2 : 0);
+    const std::vector<uint8_t> after_back = raster.pixels;
     ASSERT_EQ(doc.ProcessPageInternal(&raster.info, false, false), 0);
-    EXPECT_EQ(raster.pixels, before) << "the caller's pixels are not rewritten";
+    EXPECT_EQ(raster.pixels, after_back) << "front sides are not turned";
     const Bytes all = out.All();
     auto pages = Pages(all, 0, all.size());
     ASSERT_EQ(pages.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
-      const bool turned = duplex == 2 && i < 2;
+      const bool turned = duplex == 2;  // the front side is sent as the page now lies
       const DcrImage& img = pages[i].second;
       for (uint32_t y = 0; y < 4; ++y) {
         for (uint32_t x = 0; x < 9; ++x) {
           uint8_t r, g, b;
-          raster.GetRgb(turned ? 8 - x : x, turned ? 3 - y : y, &r, &g, &b);
+          original.GetRgb(turned ? 8 - x : x, turned ? 3 - y : y, &r, &g, &b);
           ASSERT_EQ(img.At(0, x, y), 255 - r) << "page " << i << " at " << x << "," << y;
         }
       }
+    }
+  }
+}
+
+TEST(Ink2Document, BackSidesThatCannotBeTurnedInPlaceAreReadTurned) {
+  // Rows bottom-up (negative pitch): the pixels stay, the page is still sent
+  // turned.
+  RecordingWriter out;
+  CONV_PARAM2 p = Params(out, "duplex=2");
+  DocumentProcessInk2 doc(&p);
+  TestRaster raster(9, 4, 24);
+  raster.FillRandom(23);
+  const std::vector<uint8_t> before = raster.pixels;
+  RASTER_INFO upside = raster.info;
+  upside.img_p = raster.Row(3);
+  upside.pitch = -raster.info.pitch;
+  ASSERT_EQ(doc.ProcessPageInternal(&upside, true, true), 0);
+  EXPECT_EQ(raster.pixels, before);
+  const Bytes all = out.All();
+  auto pages = Pages(all, 0, all.size());
+  ASSERT_EQ(pages.size(), 1u);
+  for (uint32_t y = 0; y < 4; ++y) {
+    for (uint32_t x = 0; x < 9; ++x) {
+      uint8_t r, g, b;
+      raster.GetRgb(8 - x, y, &r, &g, &b);  // turned bottom-up page: mirrored rows
+      ASSERT_EQ(pages[0].second.At(0, x, y), 255 - r) << x << "," << y;
     }
   }
 }

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 
 #include "ink2_stream.h"
+#include "dcraster.h"
 #include "page_process_ink2.h"
 #include "support/dcraster_decoder.h"
 #include "support/log_capture.h"
@@ -124,7 +127,8 @@ TEST(Ink2DataBlocks, FullBlocksGoInOneWriteTheRestInAnother) {
   PageProcessInk2 page = MakePage(out, 8, 8);
   Bytes data(70000);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 3);
-  page.m_CompressBuffer.assign(data.begin(), data.end());
+  page.m_CompressBuffer.write(reinterpret_cast<const char*>(data.data()),
+                             static_cast<std::streamsize>(data.size()));
   page.DoBufferedOutput(false);
 
   ASSERT_EQ(out.Calls().size(), 2u);
@@ -133,13 +137,13 @@ TEST(Ink2DataBlocks, FullBlocksGoInOneWriteTheRestInAnother) {
   first.insert(first.end(), second_block.begin(), second_block.end());
   EXPECT_EQ(out.Calls()[0], first);
   EXPECT_EQ(out.Calls()[1], Block(4464, data, 65536));
-  EXPECT_TRUE(page.m_CompressBuffer.empty());
+  EXPECT_TRUE(page.m_CompressBuffer.str().empty());
 }
 
 TEST(Ink2DataBlocks, AnExactMultipleEndsWithAnEmptyBlock) {
   RecordingWriter out;
   PageProcessInk2 page = MakePage(out, 8, 8);
-  page.m_CompressBuffer.assign(32768, 'x');
+  page.m_CompressBuffer << std::string(32768, 'x');
   page.DoBufferedOutput(false);
   ASSERT_EQ(out.Calls().size(), 2u);
   EXPECT_EQ(out.Calls()[0].size(), 32768u + 18 + 5 + 1 + 1);
@@ -156,20 +160,67 @@ TEST(Ink2DataBlocks, AnExactMultipleEndsWithAnEmptyBlock) {
 TEST(Ink2DataBlocks, WithoutFlushTheRemainderWaitsForTheNextCall) {
   RecordingWriter out;
   PageProcessInk2 page = MakePage(out, 8, 8);
-  Bytes data(40000);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
-  page.m_CompressBuffer.assign(data.begin(), data.begin() + 20000);
+  Bytes data(45000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + i / 256);
+  const char* bytes = reinterpret_cast<const char*>(data.data());
+  page.m_CompressBuffer.write(bytes, 20000);
   page.DoBufferedOutput(true);
   EXPECT_TRUE(out.Calls().empty());
-  EXPECT_EQ(page.m_CompressBuffer.size(), 20000u);
-  page.m_CompressBuffer.append(data.begin() + 20000, data.end());
+  EXPECT_EQ(page.m_CompressBuffer.str().size(), 20000u);
+  page.m_CompressBuffer.write(bytes + 20000, 20000);
   page.DoBufferedOutput(true);
   ASSERT_EQ(out.Calls().size(), 1u);
   EXPECT_EQ(out.Calls()[0], Block(32768, data, 0));
-  EXPECT_EQ(page.m_CompressBuffer.size(), 40000u - 32768u);
+  EXPECT_EQ(page.m_CompressBuffer.str().size(), 40000u - 32768u);
+  // Output after a partial send continues behind the kept remainder.
+  page.m_CompressBuffer.write(bytes + 40000, 5000);
   page.DoBufferedOutput(false);
   ASSERT_EQ(out.Calls().size(), 2u);
-  EXPECT_EQ(out.Calls()[1], Block(40000 - 32768, data, 32768));
+  EXPECT_EQ(out.Calls()[1], Block(45000 - 32768, data, 32768));
+  EXPECT_TRUE(page.m_CompressBuffer.str().empty());
+}
+
+TEST(Ink2DataBlocks, ContextFreeCallbackFillsTheNewestLiveGenerator) {
+  RecordingWriter out_old, out_new;
+  auto older = std::make_unique<PageProcessInk2>(1440, 720, 300, 300, 8, 1, RecordingWriter::Callback,
+                                                 out_old.Handle());
+  EXPECT_EQ(PageProcessInk2::m_This, older.get());
+  {
+    PageProcessInk2 newer = MakePage(out_new, 8, 1);
+    EXPECT_EQ(PageProcessInk2::m_This, &newer);
+    // An encoder created with the plain callback feeds m_This.
+    DCRASTER_t* dcr = dcraster_create(8, 1, DCRASTER_COLORSPACE_grayscale,
+                                      DCRASTER_COMPRESSIONFORMAT_tokenDeflate,
+                                      DCRASTER_OBJECTTYPE_disable, 0, PageProcessInk2::CompressCallback);
+    ASSERT_NE(dcr, nullptr);
+    Bytes row = {0, 1, 2, 3, 4, 5, 6, 7};
+    ASSERT_EQ(dcraster_grayscale_add(dcr, row.data(), nullptr), 0);
+    dcraster_delete(dcr);
+    EXPECT_TRUE(older->m_CompressBuffer.str().empty());
+    newer.DoBufferedOutput(false);
+    ASSERT_EQ(out_new.Calls().size(), 1u);
+    const Bytes& block = out_new.Calls()[0];
+    const std::string head = "RasterObject.Data#";
+    ASSERT_GT(block.size(), head.size());
+    EXPECT_EQ(std::string(block.begin(), block.begin() + static_cast<long>(head.size())), head);
+    EXPECT_EQ(block.back(), ';');
+    const size_t eq = std::string(block.begin(), block.end()).find('=');
+    ASSERT_NE(eq, std::string::npos);
+    DcrImage img;
+    std::string error;
+    const Bytes object(block.begin() + static_cast<long>(eq) + 1, block.end() - 1);
+    EXPECT_EQ(std::to_string(object.size()),
+              std::string(block.begin() + static_cast<long>(head.size()), block.begin() + static_cast<long>(eq)));
+    ASSERT_TRUE(quill_test::DecodeDcRaster(object, &img, &error)) << error;
+    EXPECT_EQ(img.At(0, 7, 0), 7);
+  }
+  // The newest generator is gone: m_This never points at a dead object,
+  // and output without a live generator is dropped.
+  EXPECT_EQ(PageProcessInk2::m_This, nullptr);
+  unsigned char byte = 0x42;
+  PageProcessInk2::CompressCallback(1, &byte);
+  EXPECT_TRUE(older->m_CompressBuffer.str().empty());
+  EXPECT_TRUE(out_old.Calls().empty());
 }
 
 // ---------------------------------------------------------------------------
@@ -365,13 +416,13 @@ TEST(Ink2RedBlack, RedTestMatchesThePlainFormForEveryColour) {
 }
 
 TEST(Ink2RedBlack, PureRedKeepsItsColourDarkRedAndPalePinkTurnGrey) {
-  TestRaster raster(12, 1, 24);
   const uint8_t colours[][3] = {{255, 0, 0}, {120, 0, 0}, {255, 220, 220}, {0, 0, 255}};
-  for (uint32_t x = 0; x < 12; ++x) {
-    const uint8_t* c = colours[x / 3];
-    raster.SetRgb(x, 0, c[0], c[1], c[2]);
-  }
   for (bool red_black : {true, false}) {
+    TestRaster raster(12, 1, 24);
+    for (uint32_t x = 0; x < 12; ++x) {
+      const uint8_t* c = colours[x / 3];
+      raster.SetRgb(x, 0, c[0], c[1], c[2]);
+    }
     RecordingWriter out;
     PageProcessInk2 page = MakePage(out, 12, 1);
     page.m_RedBlack = red_black;
@@ -386,8 +437,69 @@ TEST(Ink2RedBlack, PureRedKeepsItsColourDarkRedAndPalePinkTurnGrey) {
       EXPECT_EQ(img.At(0, x, 0), 255 - (keep ? c[0] : l)) << x;
       EXPECT_EQ(img.At(1, x, 0), 255 - (keep ? c[1] : l)) << x;
       EXPECT_EQ(img.At(2, x, 0), 255 - (keep ? c[2] : l)) << x;
+      // The page itself was rewritten the same way.
+      uint8_t r, g, b;
+      raster.GetRgb(x, 0, &r, &g, &b);
+      EXPECT_EQ(r, keep ? c[0] : l) << x;
+      EXPECT_EQ(g, keep ? c[1] : l) << x;
+      EXPECT_EQ(b, keep ? c[2] : l) << x;
     }
   }
+}
+
+TEST(Ink2RedBlack, OnlyColourPagesOfDirectPixelsAreRewritten) {
+  // 32 bits: the fourth byte is left alone.
+  TestRaster wide(8, 2, 32);
+  for (uint32_t y = 0; y < 2; ++y) {
+    for (uint32_t x = 0; x < 8; ++x) {
+      wide.SetRgb(x, y, x % 2 ? 255 : 0, 0, x % 2 ? 0 : 255);
+      wide.Row(y)[x * 4 + 3] = 0x77;
+    }
+  }
+  {
+    RecordingWriter out;
+    PageProcessInk2 page = MakePage(out, 8, 2);
+    page.m_RedBlack = true;
+    ASSERT_EQ(page.SendPage(&wide.info), 0);
+    for (uint32_t y = 0; y < 2; ++y) {
+      for (uint32_t x = 0; x < 8; ++x) {
+        uint8_t r, g, b;
+        wide.GetRgb(x, y, &r, &g, &b);
+        const uint8_t blue_luma = RefLuma(0, 0, 255);
+        EXPECT_EQ(r, x % 2 ? 255 : blue_luma);
+        EXPECT_EQ(g, x % 2 ? 0 : blue_luma);
+        EXPECT_EQ(b, x % 2 ? 0 : blue_luma);
+        EXPECT_EQ(wide.Row(y)[x * 4 + 3], 0x77);
+      }
+    }
+  }
+  // Grey mode and palette pages leave the pixels as they are; the palette
+  // page is still separated (blue turns grey).
+  TestRaster rgb(8, 1, 24);
+  for (uint32_t x = 0; x < 8; ++x) rgb.SetRgb(x, 0, 0, 0, 255);
+  const std::vector<uint8_t> rgb_before = rgb.pixels;
+  {
+    RecordingWriter out;
+    PageProcessInk2 page = MakePage(out, 8, 1);
+    page.m_RedBlack = true;
+    page.m_UseGrey = true;
+    ASSERT_EQ(page.SendPage(&rgb.info), 0);
+    EXPECT_EQ(rgb.pixels, rgb_before);
+  }
+  TestRaster indexed(8, 1, 8);
+  indexed.SetPalette(1, 0, 0, 255);
+  std::fill(indexed.pixels.begin(), indexed.pixels.end(), 1);
+  const std::vector<uint8_t> indexed_before = indexed.pixels;
+  RecordingWriter out;
+  PageProcessInk2 page = MakePage(out, 8, 1);
+  page.m_RedBlack = true;
+  Ink2Page parsed;
+  DcrImage img;
+  RunPage(page, out, indexed.info, &parsed, &img);
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_EQ(indexed.pixels, indexed_before);
+  EXPECT_EQ(img.At(0, 0, 0), 255 - RefLuma(0, 0, 255));
+  EXPECT_EQ(img.At(2, 0, 0), 255 - RefLuma(0, 0, 255));
 }
 
 // ---------------------------------------------------------------------------
@@ -447,7 +559,7 @@ TEST(Ink2RasterPage, SecondPageOfAGeneratorStartsAFreshObject) {
   TestRaster raster(8, 2, 24);
   RecordingWriter out;
   PageProcessInk2 page = MakePage(out, 8, 2);
-  page.m_CompressBuffer = "left over";
+  page.m_CompressBuffer << std::string(5000, 'L');  // longer than the new object
   ASSERT_EQ(page.SendPage(&raster.info), 0);
   page.EndPage();
   ASSERT_EQ(page.SendPage(&raster.info), 0);

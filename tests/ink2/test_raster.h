@@ -27,6 +27,12 @@ struct TestRaster {
     info.bpp = bpp;
   }
 
+  // Copies own their pixels: the copy's record points at the copy.
+  TestRaster(const TestRaster& other) : pixels(other.pixels), info(other.info) {
+    info.img_p = pixels.data();
+  }
+  TestRaster& operator=(const TestRaster&) = delete;
+
   uint8_t* Row(uint32_t y) { return pixels.data() + static_cast<size_t>(y) * info.pitch; }
 
   // For 24 and 32 bits: pixel bytes B, G, R.
