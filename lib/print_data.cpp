@@ -11,7 +11,6 @@
 // Any other byte closes and converts the open page and is then passed on.
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -161,13 +160,15 @@ void PrintDataConverter::Send(const uint8_t* data, size_t len) {
 
 void PrintDataConverter::ForwardPending() {
   if (quill_log::Enabled(quill_log::Severity::kDebug)) {
+    // Two upper-case digits per byte, nothing between them, as hex option
+    // values are written.
     std::string hex;
-    char two[4];
+    char two[3];
     for (uint8_t b : pending_) {
-      std::snprintf(two, sizeof two, " %2.2X", b);
+      std::snprintf(two, sizeof two, "%2.2X", b);
       hex += two;
     }
-    quill_log::Debug("forward[%zu]:%s", pending_.size(), hex.c_str());
+    quill_log::Debug("forward[%zu]: %s", pending_.size(), hex.c_str());
   }
   Send(pending_.data(), pending_.size());
   pending_.clear();
@@ -178,7 +179,6 @@ int PrintDataConverter::Run() {
     uint8_t byte = 0;
     if (!ReadByte(byte)) break;
     if (param_->req_exit_cb != nullptr && param_->req_exit_cb(param_->req_exit_cb_param) != 0) {
-      quill_log::Debug("exit requested");
       break;
     }
     Flow flow = Flow::kContinue;
@@ -193,8 +193,7 @@ int PrintDataConverter::Run() {
     }
     if (flow == Flow::kFinish) break;
   }
-  if (page_open_) quill_log::Debug("stream ended inside a page, the page is dropped");
-  ClosePage();
+  ClosePage();  // a page still open is dropped without output
   return result_;
 }
 
@@ -254,13 +253,15 @@ bool PrintDataConverter::OpenPage(const PageHead& head) {
     quill_log::Warning("page head refused: unit is 0 (x_unit=%u, y_unit=%u)", p.x_unit, p.y_unit);
     return false;
   }
-  const uint64_t width = uint64_t{head.width} * head.x_res / p.x_unit;
-  const uint64_t height = uint64_t{head.height} * head.y_res / p.y_unit;
-  const uint64_t pitch = (width + 7) / 8;
+  // Products of two 16-bit fields: at most 65535 * 65535, which fits 32
+  // bits unsigned (the signed products of the head's format would not).
+  const uint32_t width = static_cast<uint32_t>(uint64_t{head.width} * head.x_res / p.x_unit);
+  const uint32_t height = static_cast<uint32_t>(uint64_t{head.height} * head.y_res / p.y_unit);
+  const uint64_t pitch = (uint64_t{width} + 7) / 8;
+  quill_log::Debug("got page head info: %ux%u", width, height);
   const uint64_t bytes = height * pitch * 3 / 2;  // half a page of spare rows
-  if (width > UINT32_MAX || height > UINT32_MAX || bytes > kMaxPageImageBytes) {
-    quill_log::Warning("page head refused: page of %" PRIu64 "x%" PRIu64 " pixels is too large",
-                       width, height);
+  if (bytes > kMaxPageImageBytes) {
+    quill_log::Warning("page head refused: page of %ux%u pixels is too large", width, height);
     return false;
   }
   try {
@@ -270,13 +271,12 @@ bool PrintDataConverter::OpenPage(const PageHead& head) {
     return false;
   }
   head_ = head;
-  page_width_ = static_cast<uint32_t>(width);
-  page_height_ = static_cast<uint32_t>(height);
+  page_width_ = width;
+  page_height_ = height;
   pitch_ = static_cast<uint32_t>(pitch);
   page_rows_ = pitch_ == 0 ? 0 : static_cast<uint32_t>(bytes / pitch);
   line_ = 0;
   page_open_ = true;
-  quill_log::Debug("got page head info: %ux%u", page_width_, page_height_);
   return true;
 }
 
@@ -372,8 +372,14 @@ void PrintDataConverter::PassByte(uint8_t byte) {
 }
 
 void PrintDataConverter::ConvertPage() {
-  // Rows beyond the page's own height (in pixels) are spare and not printed.
-  const uint32_t h = std::min({line_, page_height_, page_rows_});
+  // The rows printed end at the current line and at the head's `height`
+  // field. That field counts y_unit units while lines count pixels; when
+  // the page image is finer than the unit the field is fewer than the
+  // page's rows and would cut the page short, so the page's height in
+  // pixels is the limit then. Otherwise the field is the limit, spare rows
+  // below the page included.
+  const uint32_t head_limit = std::max<uint32_t>(head_.height, page_height_);
+  const uint32_t h = std::min({line_, head_limit, page_rows_});
   const double inch_w = head_.x_res != 0 ? static_cast<double>(page_width_) / head_.x_res : 0.0;
   const double inch_h = head_.y_res != 0 ? static_cast<double>(page_height_) / head_.y_res : 0.0;
   quill_log::Debug("paper size: %ux%u [%ux%u dpi][%.1fx%.1f inch]", page_width_, page_height_,

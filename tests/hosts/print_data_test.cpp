@@ -5,6 +5,7 @@
 // the stream describes (a model of the stream's semantics).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -349,6 +350,92 @@ TEST_F(PrintDataTest, RowsOutsideThePageImageAreDropped) {
     for (uint32_t x = 0; x < 16; ++x) page.Set(x, y, wide.At(x, y));
   }
   EXPECT_EQ(ToHex(writer_.All()), ToHex(Plus(Job(page, 2, 360, 360), {0x0C})));
+}
+
+// The rows printed end at the current line and at the page's height. The
+// head's height field counts y_unit units; when the page image is finer
+// than the unit, its pixel height is the limit instead (the field would cut
+// the page short), and when it is coarser the field is the limit, spare
+// rows below the page included.
+TEST_F(PrintDataTest, PrintedRowsEndAtTheCurrentLineAndThePageHeight) {
+  const Dots dots = hosts_test::TestPicture(64, 40);
+  y_unit_ = 180;  // 20 units at 360 dpi: 40 rows
+  EXPECT_EQ(Run(StreamBuilder().Page(360, 360, 128, 20).Block(8, BlockRows(dots, 8)).Raw({0x0C}).bytes()),
+            0);
+  EXPECT_EQ(ToHex(writer_.All()), ToHex(Plus(Job(dots, 16, 360, 360), {0x0C})));
+
+  // 40 units of 1/360 inch at 180 dpi: 20 rows, an image of 30; all 30
+  // rows placed are printed, as the field (40) allows.
+  writer_.Clear();
+  y_unit_ = 360;
+  const Dots tall = hosts_test::TestPicture(64, 36);
+  EXPECT_EQ(Run(StreamBuilder().Page(360, 180, 64, 40).Block(8, BlockRows(tall, 8)).Raw({0x0C}).bytes()),
+            0);
+  Dots kept(64, 30);
+  for (uint32_t y = 0; y < 30; ++y) {
+    for (uint32_t x = 0; x < 64; ++x) kept.Set(x, y, tall.At(x, y));
+  }
+  EXPECT_EQ(ToHex(writer_.All()), ToHex(Plus(Job(kept, 8, 360, 180), {0x0C})));
+
+  // The current line ends the page when it is above the page's end.
+  writer_.Clear();
+  EXPECT_EQ(Run(StreamBuilder().Page(360, 360, 64, 100).Block(8, BlockRows(dots, 8)).Raw({0x0C}).bytes()),
+            0);
+  EXPECT_EQ(ToHex(writer_.All()), ToHex(Plus(Job(dots, 8, 360, 360), {0x0C})));
+}
+
+// The debug records of one stream, in the order they are written.
+TEST_F(PrintDataTest, RecordsTellWhatTheStreamDid) {
+  LogCapture log;
+  const Dots dots = hosts_test::TestPicture(64, 2);
+  const Bytes stream = StreamBuilder()
+                           .Direction()
+                           .Scale(0x11, 0x02)
+                           .Page(360, 360, 64, 40)
+                           .Block(8, BlockRows(dots, 8))
+                           .Feed(10)
+                           .Text("PAX")
+                           .Raw({0x0C})
+                           .bytes();
+  EXPECT_EQ(Run(stream), 0);
+  const std::vector<std::string> expected = {
+      "prefer to unidirection=1",
+      "scale=1,1;method=2",
+      "got page head info: 64x40",
+      "block start y: 0",
+      "block end y: 2",
+      "feed 10, new y is 12",
+      "forward[3]: 504158",
+      "forward: 0C",
+      "paper size: 64x40 [360x360 dpi][0.2x0.1 inch]",
+      "graphics size: 64x12",
+  };
+  size_t next = 0;
+  for (const auto& r : log.Records()) {
+    if (next < expected.size() && r.message == expected[next]) {
+      EXPECT_EQ(r.level, spdlog::level::debug) << r.message;
+      ++next;
+    }
+  }
+  EXPECT_EQ(next, expected.size()) << "missing or out of order: " << expected[std::min(next, expected.size() - 1)];
+  // The partial word went out while the page stayed open; the page was
+  // converted with the direction and method the stream set.
+  Dots page(64, 12);
+  for (uint32_t y = 0; y < 2; ++y) {
+    for (uint32_t x = 0; x < 64; ++x) page.Set(x, y, dots.At(x, y));
+  }
+  EXPECT_EQ(ToHex(writer_.All()),
+            ToHex(Plus(Plus(HexBytes("50 41 58"), Job(page, 8, 360, 360, 2, true)), {0x0C})));
+
+  // Scaled pages name their factors and the resolution they print at.
+  log.Clear();
+  const Dots big = hosts_test::TestPicture(64, 48);
+  EXPECT_EQ(Run(StreamBuilder().Scale(0x24, 0).Page(360, 360, 64, 48).Block(8, BlockRows(big, 8)).Raw({0x0C}).bytes()),
+            0);
+  EXPECT_EQ(log.Count(spdlog::level::debug, "rescale factors: 2,4 [180x90 dpi]"), 1);
+  EXPECT_EQ(log.Count(spdlog::level::debug, "rescale to 32x12,4"), 1);
+  EXPECT_EQ(log.Count(spdlog::level::info, "converted image: pitch=4,height=12"), 1);
+  EXPECT_EQ(log.Count(spdlog::level::info, "[rescale] original vertical range: 0-48"), 1);
 }
 
 int CancelAfterFive(void* param) { return ++*static_cast<int*>(param) > 5 ? 1 : 0; }
