@@ -33,15 +33,17 @@ Options::~Options() { cupsFreeOptions(cnt_, opts_); }
 
 Dest::Dest(const char* name) {
   if (name == nullptr) return;
-  dest_.reset(cupsGetNamedDest(CUPS_HTTP_DEFAULT, name, nullptr),
-              [](cups_dest_t* dest) { cupsFreeDests(1, dest); });
-  if (!dest_) {
-    dest_.reset();  // the deleter must not run on null
+  // Owners are made only for objects that exist, so no release call ever
+  // sees a null pointer.
+  cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, name, nullptr);
+  if (dest == nullptr) {
     LogRecord(warn, "failed to get dest");
     return;
   }
-  info_.reset(cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest_.get()), cupsFreeDestInfo);
-  if (!info_) info_.reset();
+  dest_.reset(dest, [](cups_dest_t* d) { cupsFreeDests(1, d); });
+  if (cups_dinfo_t* info = cupsCopyDestInfo(CUPS_HTTP_DEFAULT, dest)) {
+    info_.reset(info, cupsFreeDestInfo);
+  }
 
   LogRecord(debug, "dest has {} options", dest_->num_options);
   LogOptionList(dest_->num_options, dest_->options);
@@ -51,8 +53,7 @@ Dest::Dest(const char* name) {
   const char* ppd_path = cupsGetPPD2(CUPS_HTTP_DEFAULT, name);
   if (ppd_path != nullptr) {
     std::string path(ppd_path);
-    ppd_.reset(ppdOpenFile(path.c_str()), ppdClose);
-    if (!ppd_) ppd_.reset();
+    if (ppd_file_t* ppd = ppdOpenFile(path.c_str())) ppd_.reset(ppd, ppdClose);
     unlink(path.c_str());
   }
   if (ppd_) {

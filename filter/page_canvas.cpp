@@ -58,11 +58,17 @@ PageGeometry ComputeGeometry(const cups_page_header2_t& header) {
   PageGeometry geo;
   const unsigned xres = header.HWResolution[0];
   const unsigned yres = header.HWResolution[1];
+  // Version-1 style headers leave the float sizes at 0; their integer
+  // PageSize and ImagingBoundingBox describe the sheet instead.
+  const bool float_sizes = header.cupsPageSize[0] > 0.0f && header.cupsPageSize[1] > 0.0f;
   float page_w = header.cupsPageSize[0];
   float page_h = header.cupsPageSize[1];
-  if (!(page_w > 0.0f) || !(page_h > 0.0f)) {
+  float box[4];
+  for (int i = 0; i < 4; ++i) box[i] = header.cupsImagingBBox[i];
+  if (!float_sizes) {
     page_w = static_cast<float>(header.PageSize[0]);
     page_h = static_cast<float>(header.PageSize[1]);
+    for (int i = 0; i < 4; ++i) box[i] = static_cast<float>(header.ImagingBoundingBox[i]);
   }
   geo.bits_per_pixel = header.cupsBitsPerPixel;
   geo.bytes_per_pixel = header.cupsBitsPerPixel / 8;
@@ -79,19 +85,13 @@ PageGeometry ComputeGeometry(const cups_page_header2_t& header) {
   }
   geo.size = geo.pitch * geo.height;  // both below 2^32: no overflow in 64 bits
 
-  // The imaging box: the float box of version-2 headers, else the integer
-  // one; without either the raster starts at the top-left corner.
-  float left = 0.0f;
-  float top = page_h;
-  if (header.cupsImagingBBox[3] > header.cupsImagingBBox[1]) {
-    left = header.cupsImagingBBox[0];
-    top = header.cupsImagingBBox[3];
-  } else if (header.ImagingBoundingBox[3] > header.ImagingBoundingBox[1]) {
-    left = static_cast<float>(header.ImagingBoundingBox[0]);
-    top = static_cast<float>(header.ImagingBoundingBox[3]);
-  }
-  geo.x_off = SignedDotsFromPoints(xres, left);
-  geo.y_off = SignedDotsFromPoints(yres, page_h - top);
+  // PostScript boxes count from the bottom of the sheet: the raster's first
+  // row is the box's top edge, page height minus top below the sheet's top.
+  // A box without height (all zero when the rasterizer set none) puts the
+  // raster at its bottom-edge value, i.e. the top-left corner for a zero box.
+  geo.x_off = SignedDotsFromPoints(xres, box[0]);
+  geo.y_off = box[3] > box[1] ? SignedDotsFromPoints(yres, page_h - box[3])
+                              : SignedDotsFromPoints(yres, box[1]);
   return geo;
 }
 

@@ -56,11 +56,13 @@ struct PageGeometry {
 
 // Computes the geometry of `header`'s page. Sizes are taken in single
 // precision and truncated toward zero: width = HWResolution[0] x
-// cupsPageSize[0] / 72, height likewise; when cupsPageSize is not set the
-// integer PageSize serves. x_off comes from the left edge of the imaging box
-// and y_off from its top edge (PostScript boxes count from the bottom of the
-// sheet, so y_off = HWResolution[1] x (page height - box top) / 72). Without
-// an imaging box the raster starts at the top-left corner.
+// cupsPageSize[0] / 72, height likewise. x_off comes from the left edge of
+// cupsImagingBBox and y_off from its top edge (PostScript boxes count from
+// the bottom of the sheet, so y_off = HWResolution[1] x (page height - box
+// top) / 72); a box without height gives y_off from its bottom value (0 for
+// a zero box: the raster starts at the top-left corner). Headers without
+// float page sizes (version-1 style) use the integer PageSize and
+// ImagingBoundingBox instead.
 // Requires: LayoutOf(header) != kUnsupported and both resolutions non-zero.
 // Sizes that do not fit the canvas's 32-bit width/height or int32 pitch give
 // a geometry with size 0.

@@ -275,6 +275,65 @@ TEST_F(FilterJobTest, ParametersHandedToTheLibrary) {
   EXPECT_EQ(CountLine(r.err, "DEBUG: [quillfilter] cupsPageSize=20,10"), 1);
 }
 
+// The whole message stream of a one-page job, line by line: option lookup,
+// the header description in its fixed order (printf lines, then the two
+// "{}" records printed like %g), the copy line and the end of the job.
+TEST_F(FilterJobTest, MessageLinesOfAJobInOrder) {
+  RasterPageSpec spec = SmallPage();
+  spec.page_width_pt = 20.5f;
+  spec.page_height_pt = 10.25f;
+  float box[4] = {1.5f, 2.0f, 19.0f, 9.75f};
+  std::memcpy(spec.box, box, sizeof box);
+  spec.row_count = 24;
+  RasterPage page = MakePage(spec);
+  page.header.cupsBorderlessScalingFactor = 1.0f / 3.0f;
+  page.header.cupsMediaType = 7;
+  page.header.cupsRowFeed = 5;
+  page.header.cupsRowStep = 6;
+  page.header.Margins[0] = 1;
+  page.header.Margins[1] = 2;
+  JobResult r = Run({page}, "media=A4");
+  ASSERT_EQ(r.status, 0);
+  const std::vector<std::string> expected = {
+      "WARNING: [quillfilter] failed to get dest",
+      "DEBUG: [quillfilter] parse 1 options",
+      "DEBUG: [quillfilter] 0: media=A4",
+      "DEBUG: [quillfilter] CustomColorMode not found",
+      "DEBUG: [quillfilter] color_mode=-1",
+      "DEBUG: [quillfilter] cupsWidth=17,cupsHeight=7",
+      "DEBUG: [quillfilter] cupsMediaType=7",
+      "DEBUG: [quillfilter] cupsBitsPerColor=8",
+      "DEBUG: [quillfilter] cupsBitsPerPixel=24",
+      "DEBUG: [quillfilter] cupsBytesPerLine=51",
+      "DEBUG: [quillfilter] cupsRowCount=24",
+      "DEBUG: [quillfilter] cupsRowFeed=5",
+      "DEBUG: [quillfilter] cupsRowStep=6",
+      "DEBUG: [quillfilter] HWResolution=72x72",
+      "DEBUG: [quillfilter] PageSize=20,10",
+      "DEBUG: [quillfilter] ImagingBoundingBox=1,2,19,9",
+      "DEBUG: [quillfilter] cupsImagingBBox=1.500000,2.000000,19.000000,9.750000",
+      "DEBUG: [quillfilter] Margins=1,2",
+      "DEBUG: [quillfilter] ModelNumber=0",
+      "DEBUG: [quillfilter] cupsBorderlessScalingFactor=0.333333",
+      "DEBUG: [quillfilter] cupsPageSize=20.5,10.25",
+      "INFO: [quillfilter] page 1, 1/1 copies",
+      "INFO: [quillfilter] Job 42 finished.",
+  };
+  EXPECT_EQ(quill_filter_test::Lines(r.err), expected);
+}
+
+// The brace-formatted header records print floats like printf's %g at its
+// default precision (six significant digits, exponent form when large).
+TEST_F(FilterJobTest, PageSizeRecordsFollowPrintfG) {
+  RasterPage page = MakePage(SmallPage(8, 4));
+  page.header.cupsPageSize[0] = 8.0000001f;  // rounds to 8
+  page.header.cupsPageSize[1] = 4.12345678f;
+  page.header.cupsBorderlessScalingFactor = 1234567.0f;
+  JobResult r = Run({page});
+  EXPECT_EQ(CountLine(r.err, "DEBUG: [quillfilter] cupsPageSize=8,4.12346"), 1) << r.err;
+  EXPECT_EQ(CountLine(r.err, "DEBUG: [quillfilter] cupsBorderlessScalingFactor=1.23457e+06"), 1);
+}
+
 TEST_F(FilterJobTest, DefaultWriteSkipsEmptyWrites) {
   FILE* f = std::tmpfile();
   EXPECT_EQ(default_write(f, "", 0), 0);
@@ -306,6 +365,17 @@ TEST_F(FilterJobTest, ModelOnePpdChoosesTheDot24Processor) {
   EXPECT_EQ(CountLine(r.err, "DEBUG: [quillfilter] ModelNumber=1"), 1);
 }
 
+TEST_F(FilterJobTest, Dot24OptionsTakeDuplexButNoStartDoc) {
+  RasterPageSpec spec = PageAt(360, 360);
+  spec.duplex = true;
+  spec.num_copies = 2;
+  Run({MakePage(spec), MakePage(spec)}, "", PpdWithModel(1));
+  auto pages = fake_.Of("process_page2");
+  ASSERT_EQ(pages.size(), 4u);
+  for (const Call* page : pages) EXPECT_EQ(page->options, "dither=2:dual_color=1:duplex=1");
+  EXPECT_EQ(fake_.Of("start_doc2")[0]->options, "dither=2:dual_color=1:duplex=1");
+}
+
 TEST_F(FilterJobTest, ModelZeroPpdChoosesTheInk1Processor) {
   Run({MakePage(PageAt(360, 360))}, "", PpdWithModel(0));
   EXPECT_EQ(fake_.calls[0].name, "DocumentProcessInk1");
@@ -331,6 +401,25 @@ TEST_F(FilterJobTest, ShortStartDocAt400DpiAndMore) {
   fake_.calls.clear();
   Run({MakePage(PageAt(720, 399))});
   EXPECT_EQ(fake_.Of("process_page2")[0]->options, std::string(kInk1Options) + kLongStart);
+}
+
+// Every copy pass adds a start-of-document piece; the long one only while
+// "1B78" is absent, so a 360 dpi page after a 720 dpi one still gets it.
+TEST_F(FilterJobTest, EveryPassAppendsAStartDocPiece) {
+  RasterPageSpec fine = PageAt(360, 720);
+  fine.num_copies = 2;
+  RasterPageSpec coarse = PageAt(360, 360);
+  coarse.num_copies = 2;
+  Run({MakePage(fine), MakePage(coarse)});
+  auto pages = fake_.Of("process_page2");
+  ASSERT_EQ(pages.size(), 4u);
+  const std::string base = kInk1Options;
+  EXPECT_EQ(pages[0]->options, base + kShortStart);
+  EXPECT_EQ(pages[1]->options, base + kShortStart + kShortStart);
+  EXPECT_EQ(pages[2]->options, base + kShortStart + kShortStart + kLongStart);
+  EXPECT_EQ(pages[3]->options, base + kShortStart + kShortStart + kLongStart + kShortStart);
+  EXPECT_EQ(fake_.Of("start_doc2").size(), 1u);
+  EXPECT_EQ(fake_.Of("start_doc2")[0]->options, pages[0]->options);
 }
 
 TEST_F(FilterJobTest, DuplexIsAddedOncePerJob) {
@@ -434,6 +523,30 @@ TEST_F(FilterJobTest, SigtermDuringCopiesEndsTheJobAfterTheCurrentCall) {
   EXPECT_EQ(CountLine(r.err, "DEBUG: [quillfilter] got cancel signal and exit"), 1);
   EXPECT_EQ(CountContaining(r.err, "3/3 copies"), 0);
   EXPECT_EQ(CountContaining(r.err, "page 2"), 0);
+  EXPECT_EQ(CountLine(r.err, "INFO: [quillfilter] Job 42 finished."), 1);
+}
+
+// Cancelled before the first page: the header is still described, then the
+// job ends without a message and without any page call.
+TEST_F(FilterJobTest, SigtermBeforeAPageSendsNothing) {
+  struct RaiseOnCreate {
+    static void* GetObject(const char* name, const CONV_PARAM2* cp) {
+      void* obj = FakeGetObject(name, cp);
+      std::raise(SIGTERM);
+      return obj;
+    }
+  };
+  const DocApi api = {RaiseOnCreate::GetObject, FakeStartDoc2, FakeProcessPage2, FakeEndDoc,
+                      FakeRelease};
+  std::string path = dir_.File("job.ras");
+  ASSERT_TRUE(quill_test::WriteRasterFile(path, {MakePage(SmallPage()), MakePage(SmallPage())}));
+  JobResult r = RunJob({"42", "user", "title", "1", "", path}, api);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(fake_.Sequence(), (std::vector<std::string>{"get_object", "end_doc", "release"}));
+  EXPECT_EQ(CountContaining(r.err, "cupsWidth="), 1);
+  EXPECT_EQ(CountContaining(r.err, "cupsPageSize="), 1);
+  EXPECT_EQ(CountContaining(r.err, "copies"), 0);
+  EXPECT_EQ(CountContaining(r.err, "got cancel signal"), 0);
   EXPECT_EQ(CountLine(r.err, "INFO: [quillfilter] Job 42 finished."), 1);
 }
 

@@ -178,6 +178,34 @@ TEST(PagePlacement, OffsetsScaleWithTheResolution) {
   ExpectPlaced24(page, canvas, geo, 36, 90);
 }
 
+// Only the float box places the raster: a header whose cupsImagingBBox is
+// not set starts the raster at the top-left corner, whatever the integer
+// box says. Headers without float sizes at all (version-1 style) are
+// described by their integer page size and box.
+TEST(PagePlacement, FloatBoxPlacesTheRasterIntegerBoxOnlyWithoutFloatSizes) {
+  RasterPageSpec spec;
+  spec.page_width_pt = 30.0f;
+  spec.page_height_pt = 20.0f;
+  float box[4] = {4.0f, 3.0f, 24.0f, 15.0f};
+  std::memcpy(spec.box, box, sizeof box);
+  RasterPage page = PatternPage24(spec);
+  for (float& v : page.header.cupsImagingBBox) v = 0.0f;
+  PageGeometry geo;
+  std::vector<uint8_t> canvas = Place(page, &geo);
+  EXPECT_EQ(geo.x_off, 0);
+  EXPECT_EQ(geo.y_off, 0);
+  ExpectPlaced24(page, canvas, geo, 0, 0);
+
+  page.header.cupsPageSize[0] = 0.0f;
+  page.header.cupsPageSize[1] = 0.0f;
+  canvas = Place(page, &geo);
+  EXPECT_EQ(geo.width, 30u);
+  EXPECT_EQ(geo.height, 20u);
+  EXPECT_EQ(geo.x_off, 4);
+  EXPECT_EQ(geo.y_off, 5);  // 20 - 15
+  ExpectPlaced24(page, canvas, geo, 4, 5);
+}
+
 TEST(PagePlacement, BoxesReachingPastTheCanvasAreClipped) {
   // The raster is larger than the sheet on every side.
   RasterPageSpec spec;
