@@ -45,14 +45,22 @@ std::string FormatDumpName(const std::string& format, uint32_t count) {
       ++j;
       while (j < format.size() && IsDigit(format[j])) ++j, ++precision_digits;
     }
+    // A length modifier ("%lu", "%zu", ...) is honoured with an argument
+    // of its width.
+    const size_t modifier_start = j;
+    while (j < format.size() && j - modifier_start < 2 && std::strchr("hlzjt", format[j]) != nullptr) ++j;
+    const std::string modifier = format.substr(modifier_start, j - modifier_start);
+    const bool known_modifier = modifier.empty() || modifier == "h" || modifier == "hh" ||
+                                modifier == "l" || modifier == "ll" || modifier == "z" ||
+                                modifier == "j" || modifier == "t";
     const bool integer_conv = j < format.size() && std::strchr("udixXo", format[j]) != nullptr;
-    if (!used && integer_conv && j - i <= 16 && digits <= kMaxFieldDigits &&
+    if (!used && integer_conv && known_modifier && digits <= kMaxFieldDigits &&
         precision_digits <= kMaxFieldDigits) {
-      std::string spec = format.substr(i, j - i);
-      char conv = format[j];
+      std::string spec = format.substr(i, modifier_start - i);
+      const char conv = format[j];
       spec += (conv == 'd' || conv == 'i') ? 'u' : conv;  // the count is unsigned
       char buf[128];  // a 99-wide field fits
-      int n = std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<unsigned>(count));
+      const int n = std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<unsigned>(count));
       if (n > 0) out.append(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
       used = true;
       i = j + 1;

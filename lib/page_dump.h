@@ -10,10 +10,11 @@
 #include "quill/libquill.h"
 
 // Formats the caller's dump-name format with the page count. Only the first
-// integer conversion (%u, %d, %i, %x, %X or %o, with optional flags, and a
-// width and precision of at most two digits) receives `count`; "%%" gives
-// '%'; every other '%' sequence is copied literally. The result is cut to at
-// most 1023 bytes.
+// integer conversion (%u, %d, %i, %x, %X or %o, with optional flags, a width
+// and precision of at most two digits, and an optional length modifier hh,
+// h, l, ll, z, j or t, which does not narrow the count) receives `count`;
+// "%%" gives '%'; every other '%' sequence is copied literally. The result
+// is cut to at most 1023 bytes.
 std::string FormatDumpName(const std::string& format, uint32_t count);
 
 // The dump path of a formatted name: the name itself when absolute, else
