@@ -41,22 +41,19 @@ class Shingler {
     if (job_.band_hint) WriteBandHint(job_, pp_, rows, mask);
   }
 
+  // Sends row r ANDed with `mask` as one line of a pass.
+  void SendLine(uint32_t r, uint8_t mask) {
+    const uint8_t* src = Row(r);
+    uint8_t* dst = line_.data();
+    for (size_t i = 0; i < line_bytes_; ++i) dst[i] = static_cast<uint8_t>(src[i] & mask);
+    pp_.OutputLine(dst, false);
+  }
+
   // Sends rows [y, y + n) through the band, each ANDed with mask_of(row),
-  // except rows in [full_first, full_end), which are sent whole.
+  // then flushes the pass without feeding.
   template <typename MaskOf>
-  void SendMasked(uint32_t y, uint32_t n, MaskOf mask_of, uint32_t full_first = 0,
-                  uint32_t full_end = 0) {
-    for (uint32_t r = y; r < y + n; ++r) {
-      if (r >= full_first && r < full_end) {
-        pp_.OutputLine(Row(r), false);
-        continue;
-      }
-      const uint8_t m = mask_of(r);
-      const uint8_t* src = Row(r);
-      uint8_t* dst = line_.data();
-      for (size_t i = 0; i < line_bytes_; ++i) dst[i] = static_cast<uint8_t>(src[i] & m);
-      pp_.OutputLine(dst, false);
-    }
+  void SendMasked(uint32_t y, uint32_t n, MaskOf mask_of) {
+    for (uint32_t r = y; r < y + n; ++r) SendLine(r, mask_of(r));
     pp_.FlushLines(false);
   }
 
@@ -86,43 +83,59 @@ class Shingler {
 
   // Passes of band_height rows advancing by band_height - 1 from the top of
   // the content to the last row of the raster, after a first pass of half a
-  // band. Rows that two passes share (the first half band, and the one row
-  // where consecutive passes overlap) are split between them by
-  // complementary checkerboards; every other row is printed whole by its
-  // only pass.
+  // band at the same place. Each pass has a parity `odd`: 0 for the first
+  // pass, 1 for the second, then kept across an odd advance and flipped
+  // across an even one; row r of a pass with parity odd keeps
+  // kHalfBandMasks[2 * odd + r % 2]. Rows that two passes share (the first
+  // half band, and the one row where consecutive passes overlap) are split
+  // between them: the later pass takes the complement of what the earlier
+  // one printed (for the overlap row after an odd advance the parity rule
+  // alone would print the same half twice and drop the other). A row only
+  // one pass covers is printed whole by it.
   void RunLine() {
     pp_.StartPage();
     pp_.OutputFeedGfx(range_.top);
     if (job_.prefer_unidir) pp_.OutputDirection(1);
     const uint32_t half = Band() / 2;
+    const uint32_t advance = Band() - 1;
     unsigned odd = 0;
     bool first = true;
     uint32_t y = range_.top;
-    uint32_t prev_end = y;  // end of the previous pass's rows
+    uint32_t shared_end = y;   // rows [y, shared_end) were printed in part by the previous pass
+    unsigned shared_odd = 0;   // the parity the previous pass printed them with
     while (y < Height()) {
-      const uint32_t n = first ? std::min(half, Height() - y) : std::min(Band(), Height() - y);
+      const uint32_t n = std::min(first ? half : Band(), Height() - y);
       quill_log::Debug("<1>%u-%u[%u],odd=%u", y, y + n, n, odd);
-      uint32_t next_start = y + n;  // first row of the next pass, when it shares rows
+      // First row this pass shares with the next one.
+      uint32_t next_start = y + n;
       if (first) {
         next_start = y;
-      } else if (Height() - y > half && y + Band() - 1 < Height()) {
-        next_start = y + Band() - 1;
+      } else if (Height() - y > half && y + advance < Height()) {
+        next_start = y + advance;
       }
-      const uint32_t full_first = std::max(prev_end, y);
-      const uint32_t full_end = std::max(full_first, next_start);
-      SendMasked(y, n, [&](uint32_t r) { return kHalfBandMasks[2 * odd + r % 2]; },
-                 full_first, full_end);
-      prev_end = y + n;
+      for (uint32_t r = y; r < y + n; ++r) {
+        if (r < shared_end) {
+          SendLine(r, kHalfBandMasks[2 * (shared_odd ^ 1u) + r % 2]);
+        } else if (r >= next_start) {
+          SendLine(r, kHalfBandMasks[2 * odd + r % 2]);
+        } else {
+          pp_.OutputLine(Row(r), false);
+        }
+      }
+      pp_.FlushLines(false);
+      shared_end = y + n;
+      shared_odd = odd;
       if (first) {
         pp_.OutputFeed(0);
+        odd ^= 1u;
         first = false;
       } else if (Height() - y > half) {
-        pp_.OutputFeedGfx(Band() - 1);
-        y += Band() - 1;
+        pp_.OutputFeedGfx(advance);
+        y += advance;
+        if (advance % 2 == 0) odd ^= 1u;
       } else {
         y = Height();
       }
-      odd ^= 1;
     }
     pp_.EndPage();
   }
