@@ -133,8 +133,12 @@ void AllocatePageBuffers(const CUPS_PAGE_HEADER* header) {
   const size_t bytes_per_line = header->cupsBytesPerLine;
   const size_t plane_bytes = bytes_per_line / static_cast<size_t>(NumPlanes);
   RowBuffer.assign(bytes_per_line, 0);
+  // Plane i starts at i * cupsBytesPerLine / NumPlanes; each is plane_bytes
+  // long, so even a row that does not divide evenly is never read past.
   for (int i = 0; i < kMaxPlanes; ++i)
-    Planes[i] = i < NumPlanes ? RowBuffer.data() + static_cast<size_t>(i) * plane_bytes : nullptr;
+    Planes[i] = i < NumPlanes
+                    ? RowBuffer.data() + static_cast<size_t>(i) * bytes_per_line / NumPlanes
+                    : nullptr;
   Feed = 0;
   // CompBuffer also receives compressed raster lines, so it is never
   // smaller than the worst PackBits output of one plane.
@@ -191,25 +195,20 @@ bool CheckPageHeader(int model, const CUPS_PAGE_HEADER& header, std::string* why
     *why = text;
     return false;
   };
-  if (header.HWResolution[0] == 0 || header.HWResolution[1] == 0)
-    return refuse("resolution %ux%u has a zero", header.HWResolution[0], header.HWResolution[1]);
   if (header.cupsWidth == 0 || header.cupsWidth > kMaxWidthDots)
     return refuse("cupsWidth %u is outside 1..%u", header.cupsWidth, kMaxWidthDots);
   if (header.cupsBytesPerLine == 0 || header.cupsBytesPerLine > kMaxBytesPerLine)
     return refuse("cupsBytesPerLine %u is outside 1..%u", header.cupsBytesPerLine,
                   kMaxBytesPerLine);
   const PageGeometry g = GetPageGeometry(model, header);
-  const unsigned planes = static_cast<unsigned>(g.num_planes);
-  if (header.cupsBytesPerLine % planes != 0)
-    return refuse("cupsBytesPerLine %u is not divisible by %u colour planes",
-                  header.cupsBytesPerLine, planes);
-  const unsigned plane_bytes = header.cupsBytesPerLine / planes;
   if (g.dot_bytes) {
+    // Bands take their dots from the start of the row (the first plane), one
+    // bit or one byte per pixel.
     const unsigned need =
         header.cupsBitsPerColor == 1 ? (header.cupsWidth + 7) / 8 : header.cupsWidth;
-    if (plane_bytes < need)
+    if (header.cupsBytesPerLine < need)
       return refuse("cupsBytesPerLine %u is smaller than a row of %u pixels needs (%u)",
-                    header.cupsBytesPerLine, header.cupsWidth, need * planes);
+                    header.cupsBytesPerLine, header.cupsWidth, need);
     if (header.cupsRowCount > kMaxBandRows || header.cupsRowFeed > kMaxBandRows ||
         header.cupsRowStep > kMaxBandRows)
       return refuse("band of cupsRowCount %u, cupsRowFeed %u, cupsRowStep %u exceeds %u rows",
@@ -218,6 +217,11 @@ bool CheckPageHeader(int model, const CUPS_PAGE_HEADER& header, std::string* why
       return refuse("cupsRowCount %u cannot be split into two interleaved passes",
                     header.cupsRowCount);
   } else {
+    // Raster lines divide by both resolutions for their steps and units.
+    if (header.HWResolution[0] == 0 || header.HWResolution[1] == 0)
+      return refuse("resolution %ux%u has a zero", header.HWResolution[0],
+                    header.HWResolution[1]);
+    const unsigned plane_bytes = header.cupsBytesPerLine / static_cast<unsigned>(g.num_planes);
     const unsigned max_line = model > kLastEscDotModel ? kMaxEscILineBytes : kMaxEscDotLineBytes;
     if (plane_bytes > max_line)
       return refuse("raster line of %u bytes exceeds the %u bytes a command can carry",

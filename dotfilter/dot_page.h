@@ -22,8 +22,9 @@ struct PageGeometry {
 PageGeometry GetPageGeometry(int model, const CUPS_PAGE_HEADER& header);
 
 // Checks that header fits the buffers and commands quilldot builds from it:
-// a non-zero resolution, a row size divisible by the plane count and large
-// enough for the pixels that are read, and sizes the commands can carry.
+// bands need a row large enough for the pixels they read and feeds that fit
+// ESC J; raster lines need non-zero resolutions and lines the commands can
+// carry; every page needs a width and row size within sane limits.
 // Returns true when the page can be printed; otherwise false with the
 // reason (one line, no newline) in *why.
 bool CheckPageHeader(int model, const CUPS_PAGE_HEADER& header, std::string* why);

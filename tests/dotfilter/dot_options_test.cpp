@@ -360,6 +360,15 @@ TEST(DotHeaderCheck, AcceptsUsualPages) {
       << why;
   // Raster models ignore a row count.
   EXPECT_TRUE(quilldot::CheckPageHeader(2, BandHeader(2880, 100, 4096, 360, 360), &why)) << why;
+  // Bands read only the start of the row and divide by no resolution: a
+  // chunky colour row and a resolution outside the density table print.
+  cups_page_header2_t chunky = BandHeader(100, 24, 24, 180, 180);
+  chunky.cupsColorSpace = CUPS_CSPACE_KCMY;
+  chunky.cupsBitsPerPixel = 4;
+  chunky.cupsBytesPerLine = 50;
+  EXPECT_TRUE(quilldot::CheckPageHeader(0, chunky, &why)) << why;
+  EXPECT_TRUE(quilldot::CheckPageHeader(10, BandHeader(64, 24, 24, 0, 0), &why)) << why;
+  EXPECT_FALSE(quilldot::CheckPageHeader(2, RasterHeader(64, 8, 0, 360, 1, 0), &why));
 }
 
 }  // namespace

@@ -248,6 +248,25 @@ TEST(DotRaster, OnePageSizeGivesTopZero) {
             "1B 28 63 04 00 00 00");
 }
 
+TEST(DotRaster, PlanesOfARowThatDoesNotDivideEvenly) {
+  // KCMY with 30 bytes per row: plane i starts at i * 30 / 4 (0, 7, 15, 22)
+  // and every plane is 30 / 4 = 7 bytes long.
+  PpdSpec ppd = Model(4);
+  cups_page_header2_t h = RasterHeader(60, 1, 360, 360, 4, 0);
+  h.cupsBytesPerLine = 30;
+  Bytes row(30);
+  for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i + 1);
+  const Printed p = Print({RasterPage{h, {row}}}, &ppd);
+  ASSERT_EQ(p.run.status, 0) << p.run.err;
+  ASSERT_EQ(p.stream.error, "");
+  const auto lines = p.stream.Find("ESC i");
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(ToHex(lines[0]->bytes), "1B 69 00 00 01 07 00 01 00 01 02 03 04 05 06 07");
+  EXPECT_EQ(ToHex(lines[1]->bytes), "1B 69 02 00 01 07 00 01 00 08 09 0A 0B 0C 0D 0E");
+  EXPECT_EQ(ToHex(lines[2]->bytes), "1B 69 01 00 01 07 00 01 00 10 11 12 13 14 15 16");
+  EXPECT_EQ(ToHex(lines[3]->bytes), "1B 69 04 00 01 07 00 01 00 17 18 19 1A 1B 1C 1D");
+}
+
 TEST(DotRaster, Model0WithoutRowCountPrintsRasterLines) {
   const DotRows dots = PageDots(120, 40, 16);
   const Printed p = Print({MakePage(RasterHeader(120, 40, 360, 360, 1, 0), dots)}, nullptr);
