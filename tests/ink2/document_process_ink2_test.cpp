@@ -110,7 +110,15 @@ TEST(Ink2Document, PageCopyCarriesTheDocumentSettings) {
   TestRaster raster(20, 6, 24, 600);
   raster.FillRandom(9);
   doc.m_PageCount = 1;
+  quill_test::LogCapture log;
   ASSERT_EQ(doc.ProcessPageInternal(&raster.info, false, false), 0);
+  EXPECT_EQ(log.Count(spdlog::level::debug,
+                      "ProcessPageInternal: size=20x6, unit=1440x720, resolution=600x600, pins=180, "
+                      "bpp=24, pitch=60"),
+            1);
+  EXPECT_EQ(log.Count(spdlog::level::debug, "middle page"), 1);
+  EXPECT_EQ(log.Count(spdlog::level::debug, "last page"), 0);
+  EXPECT_EQ(log.Count(spdlog::level::debug, "flip page"), 0) << "duplex 1 turns nothing";
 
   const Bytes all = out.All();
   ASSERT_GE(out.Calls().size(), 3u);
@@ -227,8 +235,12 @@ TEST(Ink2Document, RejectedRastersWriteNothing) {
   RASTER_INFO no_pixels = raster.info;
   no_pixels.img_p = nullptr;
   EXPECT_EQ(doc.ProcessPageInternal(&no_pixels, true, false), -1);
+  RASTER_INFO nothing = raster.info;  // the resolution is judged first
+  nothing.x_res = 0;
+  nothing.width = 0;
+  EXPECT_EQ(doc.ProcessPageInternal(&nothing, true, false), -1);
   EXPECT_TRUE(out.Calls().empty());
-  EXPECT_EQ(log.Count(spdlog::level::warn, "resolution is invalid"), 1);
+  EXPECT_EQ(log.Count(spdlog::level::warn, "resolution is invalid"), 2);
   EXPECT_EQ(log.Count(spdlog::level::warn, "raster size is invalid"), 1);
   EXPECT_EQ(log.Count(spdlog::level::warn, "raster has no pixels"), 1);
 }
