@@ -8,7 +8,6 @@
 #include "trad_page.h"
 
 DocumentProcessDot24::DocumentProcessDot24(const CONV_PARAM2* param) : DocumentProcessInk1(param) {
-  quill_log::Debug("DocumentProcessDot24");
   m_DualColor = false;
   DocumentProcessDot24::Update(param, false);
 }

@@ -8,7 +8,6 @@
 
 DocumentProcessThermal::DocumentProcessThermal(const CONV_PARAM2* param)
     : DocumentProcessInk1(param) {
-  quill_log::Debug("DocumentProcessThermal");
   m_LeftMargin = 0;
   m_MaxWidth = 0;
   DocumentProcessThermal::Update(param, false);
