@@ -168,7 +168,10 @@ void PageProcessDot24::SelectColor(uint8_t color) {
 }
 
 void PageProcessDot24::OutputBand(bool AutoFeed) {
-  const bool interlaced = m_YRes >= kInterlaceDpi;
+  // The band geometry was chosen from m_YRes by the constructor; a band that
+  // is not 48 rows deep (m_YRes changed afterwards) cannot be split into two
+  // 24-pin passes and goes out as it is.
+  const bool interlaced = m_YRes >= kInterlaceDpi && m_BandHeightByte == 2 * kPassBytes;
   if (interlaced) {
     OutputInterlaced(m_DualColor);
     return;
@@ -191,6 +194,8 @@ void PageProcessDot24::OutputInterlaced(bool dual) {
   BandFieldsGuard guard(*this);
   m_BandHeightByte = kPassBytes;
   const size_t pass_len = m_BandBufSize / 2;
+  if (m_PassA.size() < pass_len) m_PassA.assign(pass_len, 0);
+  if (m_PassB.size() < pass_len) m_PassB.assign(pass_len, 0);
   interlace_buffer(m_pBandBuf, pass_len, m_PassA.data(), m_PassB.data());
   const uint32_t half = m_Width / 2;
   const size_t second_plane = static_cast<size_t>(kPassBytes) * half;

@@ -6,6 +6,7 @@
 
 #include "page_process_dot24.h"
 #include "support/bit_image_decoder.h"
+#include "support/log_capture.h"
 #include "support/recording_writer.h"
 #include "trad_test_util.h"
 
@@ -345,6 +346,66 @@ TEST(Dot24Page, DualColourPassesSelectTheRibbon) {
   // The fields borrowed by the band routine are back.
   EXPECT_EQ(8u, p.m_Width);
   EXPECT_EQ(3, p.m_BandHeightByte);
+}
+
+TEST(Dot24Page, DualColourInterlacedBandRunsBothColoursPerPass) {
+  // Two planes of 4 columns, 48 rows at 360 dpi: a black dot in column 1,
+  // row 0 (first pass), a second-colour dot in plane column 2, row 1
+  // (second pass). A pass of a colour without ink sends nothing, but its
+  // ESC r is still sent.
+  BitPage page(8, 48);
+  page.Set(1, 0);
+  page.Set(4 + 2, 1);
+  for (bool auto_feed : {true, false}) {
+    RecordingWriter w;
+    PageProcessDot24 p(360, 360, 8, 0, RecordingWriter::Callback, w.Handle());
+    p.m_DualColor = true;
+    for (uint32_t y = 0; y < 48; ++y) p.OutputLine(page.Row(y), auto_feed);
+    EXPECT_EQ((std::vector<Bytes>{HexBytes("1B 72 00"), HexBytes("1B 2A 28 02 00"),
+                                  HexBytes("00 00 00 80 00 00"), HexBytes("0D"),
+                                  HexBytes("1B 72 01"), HexBytes("1B 4A 01"), HexBytes("1B 72 00"),
+                                  HexBytes("1B 72 01"), HexBytes("1B 2A 28 03 00"),
+                                  HexBytes("00 00 00 00 00 00 80 00 00"), HexBytes("0D"),
+                                  HexBytes("1B 4A 17")}),
+              w.Calls())
+        << "AutoFeed " << auto_feed;
+    EXPECT_EQ(8u, p.m_Width);
+    EXPECT_EQ(6, p.m_BandHeightByte);
+    EXPECT_EQ(24u, p.m_CurScanLine);
+  }
+}
+
+TEST(Dot24Page, PageLengthBeyondSixteenBitsSendsItsLowBytes) {
+  RecordingWriter w;
+  PageProcessDot24 p(180, 180, 8, 70000, RecordingWriter::Callback, w.Handle());
+  p.StartPage();
+  EXPECT_EQ((std::vector<Bytes>{HexBytes("1B 28 55 01 00 0A 00 1B 28 43 02 00 70 11")}), w.Calls());
+}
+
+TEST(Dot24Page, BandRecordsItsContentWidth) {
+  quill_test::LogCapture log;
+  BitPage page(10, 24);
+  page.Set(6, 3);
+  RecordingWriter w;
+  PageProcessDot24 p(180, 180, 10, 0, RecordingWriter::Callback, w.Handle());
+  for (uint32_t y = 0; y < 24; ++y) p.OutputLine(page.Row(y), true);
+  EXPECT_EQ(1, log.Count(spdlog::level::debug, "OutputBand:ContentWidth=7"));
+}
+
+TEST(Dot24Page, ResolutionChangedAfterConstructionKeepsTheBandItWasBuiltFor) {
+  // The band is 24 rows (built for 180 dpi); a later 360-dpi resolution
+  // cannot split it into interlaced passes and must not read past it.
+  BitPage page(40, 24);
+  for (uint32_t y = 0; y < 24; ++y) page.Set(39, y);
+  RecordingWriter w;
+  PageProcessDot24 p(180, 180, 40, 0, RecordingWriter::Callback, w.Handle());
+  p.m_YRes = 360;
+  for (uint32_t y = 0; y < 24; ++y) p.OutputLine(page.Row(y), true);
+  const std::vector<Bytes>& calls = w.Calls();
+  ASSERT_EQ(4u, calls.size());
+  EXPECT_EQ(HexBytes("1B 2A 27 28 00"), calls[0]);
+  EXPECT_EQ(120u, calls[1].size());
+  EXPECT_EQ(HexBytes("1B 4A 0C"), calls[3]);
 }
 
 TEST(Dot24Page, LastPartialBandOfEachFamily) {
