@@ -42,6 +42,17 @@ void SwapPlanes(RASTER_INFO& mono) {
   if (half == 0) return;
   const uint32_t bytes = (mono.width + 7) / 8;
   std::vector<uint8_t> out(bytes);
+  if (half % 8 == 0) {
+    // Planes on byte boundaries: exchange whole bytes.
+    const uint32_t half_bytes = half / 8;
+    uint8_t* row = mono.img_p;
+    for (uint32_t y = 0; y < mono.height; ++y, row += mono.pitch) {
+      std::copy(row + half_bytes, row + 2 * half_bytes, out.begin());
+      std::copy(row, row + half_bytes, out.begin() + half_bytes);
+      std::copy(out.begin(), out.begin() + 2 * half_bytes, row);
+    }
+    return;
+  }
   auto bit = [](const uint8_t* row, uint32_t x) { return (row[x / 8] >> (7 - x % 8)) & 1u; };
   uint8_t* row = mono.img_p;
   for (uint32_t y = 0; y < mono.height; ++y, row += mono.pitch) {

@@ -198,6 +198,27 @@ TEST(ThermalPage, LabelPaperIsFramedByLabelCommands) {
   ASSERT_EQ(2u, parsed.extensions.size());
 }
 
+TEST(ThermalPage, StartPageRecordsTheLabelWidthAndMargin) {
+  quill_test::LogCapture log;
+  RecordingWriter w;
+  PageProcessThermal p(true, true, 384, 0, RecordingWriter::Callback, w.Handle());
+  p.SetLabel(3, 'A');  // the gap is logged as one raw byte
+  p.m_MaxWidth = 576;
+  p.StartPage();
+  EXPECT_EQ(1, log.Count(spdlog::level::debug, "paper type: 3; gap: A"));
+  EXPECT_EQ(1, log.Count(spdlog::level::debug, "max width: 576"));
+  EXPECT_EQ(1, log.Count(spdlog::level::debug, "left margin: 72"));
+  EXPECT_EQ((std::vector<Bytes>{HexBytes("1B 40"), HexBytes("1B 1D 1E 04 31 03 B0 41 1B 1D 1F"),
+                                HexBytes("1D 57 80 01"), HexBytes("1D 4C 48 00")}),
+            w.Calls());
+  EXPECT_EQ(72u, p.m_LeftMargin);
+  // A second page of the same object keeps the derived margin.
+  w.Clear();
+  p.m_MaxWidth = 1000;
+  p.StartPage();
+  EXPECT_EQ(HexBytes("1D 4C 48 00"), w.Calls().back());
+}
+
 TEST(ThermalPage, OutOfRangePaperTypeKeepsTheTypeButTakesTheGap) {
   RecordingWriter w;
   PageProcessThermal p(true, true, 16, 0, RecordingWriter::Callback, w.Handle());

@@ -380,6 +380,20 @@ TEST(TradDocument, DualColourBackSideKeepsBlackOnTheBlackRibbon) {
   EXPECT_EQ(1u, dots.CountDots(1));
 }
 
+TEST(TradDocument, SwapPlanesOnByteBoundaries) {
+  BitPage page(32, 2);  // halves of 16 pixels
+  page.Set(0, 0);
+  page.Set(17, 1);
+  page.Set(31, 1);
+  RASTER_INFO r = MonoRaster(page, 180, 180);
+  trad_page::SwapPlanes(r);
+  BitPage want(32, 2);
+  want.Set(16, 0);
+  want.Set(1, 1);
+  want.Set(15, 1);
+  EXPECT_EQ(ToHex(want.bits), ToHex(page.bits));
+}
+
 TEST(TradDocument, SwapPlanesExchangesHalvesBitExactly) {
   BitPage page(22, 2);  // halves of 11 pixels: not byte aligned
   page.Set(0, 0);
@@ -397,6 +411,156 @@ TEST(TradDocument, SwapPlanesExchangesHalvesBitExactly) {
     for (uint32_t x = 0; x < 22; ++x) dots += page.Get(x, y);
   }
   EXPECT_EQ(4, dots);
+}
+
+// Index of the first record at or after `from` with this level whose text
+// starts with `prefix`; -1 when there is none.
+int FindRecord(const LogCapture& log, size_t from, spdlog::level::level_enum level,
+               const std::string& prefix) {
+  const auto& records = log.Records();
+  for (size_t i = from; i < records.size(); ++i) {
+    if (records[i].level == level && records[i].message.rfind(prefix, 0) == 0) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+// Every record of `wanted` (level, exact text; a text ending in '*' is a
+// prefix) in this order, other records allowed in between.
+void ExpectRecordsInOrder(const LogCapture& log,
+                          const std::vector<std::pair<spdlog::level::level_enum, std::string>>& wanted) {
+  size_t from = 0;
+  for (const auto& [level, text] : wanted) {
+    const bool prefix = !text.empty() && text.back() == '*';
+    const std::string body = prefix ? text.substr(0, text.size() - 1) : text;
+    int at = FindRecord(log, from, level, body);
+    while (at >= 0 && !prefix && log.Records()[static_cast<size_t>(at)].message != body) {
+      at = FindRecord(log, static_cast<size_t>(at) + 1, level, body);
+    }
+    ASSERT_GE(at, 0) << "missing, or out of order: \"" << text << "\"";
+    from = static_cast<size_t>(at) + 1;
+  }
+}
+
+TEST(TradDocument, ThermalPageRoutineWritesTheExactCommandsAndRecords) {
+  // Ink at row 2, column 0, and row 29, column 15 of a 16 x 30 page:
+  // content rows 2 .. 29, one full band of 24 rows and a partial one of 4.
+  BitPage page(16, 30);
+  page.Set(0, 2);
+  page.Set(15, 29);
+  RecordingWriter w;
+  CONV_PARAM2 cp = Param(w, "max_width=64:prefer_unidir=1", 100);
+  DocumentProcessThermal doc(&cp);
+  const RASTER_INFO r = MonoRaster(page, 200, 200);
+  LogCapture log;
+  ASSERT_EQ(0, doc.ProcessPage(&r));
+
+  Bytes last_band(16 * 3, 0);
+  last_band[15 * 3] = 0x10;  // row 29 is the band's fourth row
+  const std::vector<Bytes> want = {
+      HexBytes("1B 40"),
+      HexBytes("1D 57 10 00"),  // GS W with the page width
+      HexBytes("1D 4C 00 00"),  // (64 - 16) / 2 = 24, less the allowance of 24
+      HexBytes("1B 4A 02"),     // to the first content row
+      HexBytes("1B 55 01"),
+      HexBytes("1B 2A 21 01 00"),
+      HexBytes("80 00 00"),
+      HexBytes("0D"),
+      HexBytes("1B 4A 18"),
+      HexBytes("1B 2A 21 10 00"),
+      last_band,
+      HexBytes("0D"),
+      HexBytes("1B 4A 04"),  // the partial band's rows
+      HexBytes("1B 4A 46"),  // to the page length: 100 - 30
+  };
+  EXPECT_EQ(want, w.Calls());
+
+  using spdlog::level::debug;
+  using spdlog::level::info;
+  ExpectRecordsInOrder(
+      log, {{debug, "ProcessPageInternal: size=16x30, unit=360x360, resolution=200x200, pins=24, "
+                    "bpp=1, pitch=2"},
+            {debug, "ink covering ratio: 0.42%"},
+            {debug, "content vertical range: 2-30"},
+            {debug, "shingling: 0"},
+            {debug, "max width: 64"},
+            {debug, "left margin: 0"},
+            {debug, "<0>2-30[28]"},
+            {debug, "OutputBand:ContentWidth=1"},
+            {debug, "OutputBand:ContentWidth=16"},
+            {debug, "page content height=30/100[200|200]"},
+            {debug, "feed to bottom"},
+            {info, "conversion takes *"}});
+  for (const auto& rec : log.Records()) {
+    EXPECT_LT(rec.level, spdlog::level::warn) << rec.message;
+    if (rec.level == info) {
+      EXPECT_EQ("ms", rec.message.substr(rec.message.size() - 2)) << rec.message;
+    }
+  }
+}
+
+TEST(TradDocument, Dot24PageRoutineWritesTheExactCommands) {
+  // 180 dpi, positioned output, feed to the page length instead of a form
+  // feed. Ink at (0, 0) and (7, 29).
+  BitPage page(8, 30);
+  page.Set(0, 0);
+  page.Set(7, 29);
+  RecordingWriter w;
+  CONV_PARAM2 cp = Param(w, "nouse_eject=1:use_locpos=1", 100);
+  DocumentProcessDot24 doc(&cp);
+  const RASTER_INFO r = MonoRaster(page, 180, 180);
+  LogCapture log;
+  ASSERT_EQ(0, doc.ProcessPage(&r));
+  const std::vector<Bytes> want = {
+      HexBytes("1B 28 55 01 00 0A 00 1B 28 43 02 00 64 00"),
+      HexBytes("1B 4A 00"),  // content starts at row 0
+      HexBytes("1B 24 00 00"),
+      HexBytes("1B 2A 27 01 00"),
+      HexBytes("80 00 00"),
+      HexBytes("0D"),
+      HexBytes("1B 4A 18"),
+      HexBytes("1B 24 0E 00"),  // column 7: 7 * 360 / 180
+      HexBytes("1B 2A 27 01 00"),
+      HexBytes("04 00 00"),  // row 29 is the partial band's sixth row
+      HexBytes("0D"),        // no feed of its own
+      HexBytes("1B 4A 4C"),  // 100 - 24
+  };
+  EXPECT_EQ(want, w.Calls());
+  EXPECT_EQ(1, log.Count(spdlog::level::debug, "<0>0-30[30]"));
+  EXPECT_EQ(1, log.Count(spdlog::level::debug, "shingling: 0"));
+  EXPECT_EQ(1, log.Count(spdlog::level::debug, "feed to bottom"));
+}
+
+TEST(TradDocument, BlankPageIsAFeedToRowOne) {
+  BitPage page(16, 30);
+  RecordingWriter w;
+  CONV_PARAM2 cp = Param(w, "");
+  DocumentProcessThermal thermal(&cp);
+  const RASTER_INFO r = MonoRaster(page, 200, 200);
+  ASSERT_EQ(0, thermal.ProcessPage(&r));
+  EXPECT_EQ((std::vector<Bytes>{HexBytes("1B 40"), HexBytes("1B 4A 01")}), w.Calls());
+
+  RecordingWriter w2;
+  CONV_PARAM2 cp2 = Param(w2, "");
+  DocumentProcessDot24 dot(&cp2);
+  ASSERT_EQ(0, dot.ProcessPage(&r));
+  EXPECT_EQ((std::vector<Bytes>{HexBytes("1B 4A 01")}), w2.Calls());
+}
+
+TEST(TradDocument, ConstructorsReadTheirOptionsWithoutOwnRecords) {
+  RecordingWriter w;
+  CONV_PARAM2 cp = Param(w, "max_width=100");
+  LogCapture log;
+  DocumentProcessThermal thermal(&cp);
+  DocumentProcessDot24 dot(&cp);
+  // Only the Ink1 part names itself.
+  EXPECT_EQ(2, log.Count(spdlog::level::debug, "DocumentProcessInk1"));
+  EXPECT_FALSE(log.Contains("DocumentProcessThermal"));
+  EXPECT_FALSE(log.Contains("DocumentProcessDot24"));
+  EXPECT_EQ(100u, thermal.m_MaxWidth);
+  EXPECT_EQ(0u, thermal.m_LeftMargin);
+  EXPECT_FALSE(dot.m_DualColor);
 }
 
 TEST(TradDocument, DualColourBackupPageIsStoredSeparated) {
