@@ -117,6 +117,21 @@ TEST(RescaleImage, TopMarginUsesTheScaledGeometry) {
   for (uint32_t y = 11; y < 100; ++y) EXPECT_FALSE(RowBlank(result, y)) << y;
 }
 
+TEST(RescaleImage, ClearedRowsFollowTheMarginArithmeticExactly) {
+  // Ink in rows 2..5 of 8, stretched to 80 rows: the filter blurs the edges
+  // into neighbouring rows, and the clearing takes back exactly the first
+  // 80 * 2 / 8 = 20 rows and the 20 rows from floor(6 * 80 / 8 + 0.5) = 60.
+  Dots dots(64, 8);
+  for (uint32_t y = 2; y < 6; ++y) {
+    for (uint32_t x = 0; x < 64; ++x) dots.Set(x, y);
+  }
+  const Dots result = Rescale(dots, 8, 64, 80);
+  ASSERT_EQ(result.height, 80u);
+  for (uint32_t y = 0; y < 20; ++y) EXPECT_TRUE(RowBlank(result, y)) << y;
+  for (uint32_t y = 20; y < 60; ++y) EXPECT_FALSE(RowBlank(result, y)) << y;
+  for (uint32_t y = 60; y < 80; ++y) EXPECT_TRUE(RowBlank(result, y)) << y;
+}
+
 class DebugFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
