@@ -152,9 +152,10 @@ std::string UsageText() {
        quillconvert [OPTION]... [-] < STREAM
 
 Prints image files (PNG, BMP, TIFF, JPEG and the other formats FreeImage
-reads; 1-, 8-, 24- and 32-bit) through a libquillcore document processor,
-one page per file, or converts a marked-up print-data stream read from
-standard input when no IMAGE is given. Printer bytes go to standard output
+reads; 1 to 32 bits per pixel and 16 bits per sample; transparent parts
+print as paper) through a libquillcore document processor, one page per
+file, or converts a marked-up print-data stream read from standard input
+when no IMAGE is given. Printer bytes go to standard output
 or to the --output file; messages go to standard error as CUPS-style lines
 ("INFO: [quillconvert] ...").
 
