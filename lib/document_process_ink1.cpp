@@ -125,20 +125,24 @@ int DocumentProcessInk1::ProcessPage(const RASTER_INFO* raster) {
     last_page = back_side;
   }
 
-  // Two-colour pages are separated once; every copy prints the same planes.
-  FiBitmap planes;
-  RASTER_INFO separated{};
-  const RASTER_INFO* send = &page;
-  if (SeparatesRedBlack() && RasterIsWalkable(page)) {
-    if (!SeparateRedBlack(page, planes, separated)) return -1;
-    send = &separated;
-  }
-
   int result = 0;
   for (uint32_t i = 1; i <= copies; ++i) {
     quill_log::Debug("page %u, %u/%u copies", m_PageCount - 1, i, copies);
-    if (!m_DumpImageName.empty()) DumpRaster(send);
-    result = ProcessPageInternal(send, last_page, back_side);
+    if (SeparatesRedBlack() && RasterIsWalkable(page)) {
+      // Two-colour pages: every copy is separated from the page anew (the
+      // page's pixels are not changed by printing, so every copy is alike).
+      FiBitmap planes;
+      RASTER_INFO separated{};
+      if (!SeparateRedBlack(page, planes, separated)) {
+        result = -1;
+        continue;
+      }
+      if (!m_DumpImageName.empty()) DumpRaster(&separated);
+      result = ProcessPageInternal(&separated, last_page, back_side);
+    } else {
+      if (!m_DumpImageName.empty()) DumpRaster(&page);
+      result = ProcessPageInternal(&page, last_page, back_side);
+    }
   }
   return result;
 }
@@ -261,15 +265,17 @@ DocumentProcessInk1::PageLayout DocumentProcessInk1::MeasurePage(const RASTER_IN
                                                                  uint32_t band_height) const {
   PageLayout layout;
   layout.row_ink = CountRowInk(mono);
-  const double pixels = static_cast<double>(mono.width) * mono.height;
+  // Ratios as total * 100 / width / height, divided in that order.
+  auto percent = [&mono](uint64_t dots) {
+    return static_cast<double>(dots) * 100 / mono.width / mono.height;
+  };
   if (SeparatesRedBlack()) {
     const InkTotals t = CountPlaneInk(mono, mono.width / 2);
-    quill_log::Debug("ink covering ratio: %.2f%%[B],%.2f%%[R]", t.black * 100.0 / pixels,
-                     t.red * 100.0 / pixels);
+    quill_log::Debug("ink covering ratio: %.2f%%[B],%.2f%%[R]", percent(t.black), percent(t.red));
   } else {
     uint64_t total = 0;
     for (uint32_t n : layout.row_ink) total += n;
-    quill_log::Debug("ink covering ratio: %.2f%%", total * 100.0 / pixels);
+    quill_log::Debug("ink covering ratio: %.2f%%", percent(total));
   }
 
   layout.range = FindContentRange(layout.row_ink);

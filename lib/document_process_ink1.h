@@ -38,14 +38,15 @@ class DocumentProcessInk1 : public DocumentProcessBase {
   void StartDoc() override;
   void EndDoc() override;
   // Turns and offsets the page ("rotate", "offset"; a half turn and the
-  // offset rewrite the caller's pixels in place, a quarter turn works on a
-  // copy held by this object; the caller's record is never changed), counts
-  // it, derives the sheet side (duplex: odd pages front, even pages back and
-  // last) and sends it m_Copies times to ProcessPageInternal; processors
-  // for which SeparatesRedBlack() is true send the double-width red/black
-  // separation instead, made once for all copies. Every copy receives the
-  // same pixels. Returns the last copy's result, 0 for no copies, -1 for a
-  // null raster.
+  // offset rewrite the caller's pixels in place; a quarter turn works on a
+  // copy held by this object until its next quarter turn or its release,
+  // and repoints the caller's record (img_p, width, height, pitch) at it),
+  // counts it, derives the sheet side (duplex: odd pages front, even pages
+  // back and last) and sends it m_Copies times to ProcessPageInternal;
+  // processors for which SeparatesRedBlack() is true separate every copy
+  // into the double-width red/black image and send that instead. Every copy
+  // receives the same pixels. Returns the last copy's result, 0 for no
+  // copies, -1 for a null raster or a copy that could not be separated.
   int ProcessPage(const RASTER_INFO* raster) override;
   // 1B 40, then the multi-emulation sequence when "multi_emul" is set.
   void OutputInitCommand() override;

@@ -3,6 +3,7 @@
 #include "log.h"
 #include "option_reader.h"
 #include "page_process_ink3.h"
+#include "page_transform.h"
 #include "str_utils.h"
 
 DocumentProcessInk3::DocumentProcessInk3(const CONV_PARAM2* param) : DocumentProcessInk1(param) {
@@ -18,7 +19,7 @@ void DocumentProcessInk3::Update(const CONV_PARAM2* param, bool include_parent) 
 }
 
 void DocumentProcessInk3::SaveBackupPage(const RASTER_INFO* raster, bool deflate) {
-  if (raster == nullptr) return;
+  if (raster == nullptr || !RasterIsWalkable(*raster)) return;
   FiBitmap planes;
   RASTER_INFO separated{};
   if (!SeparateRedBlack(*raster, planes, separated)) return;

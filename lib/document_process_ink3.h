@@ -18,7 +18,9 @@ class DocumentProcessInk3 : public DocumentProcessInk1 {
   // The Ink1 update, then "dup_red" when param->options is not null.
   void Update(const CONV_PARAM2* param, bool include_parent) override;
   // Stores the red/black separation of the page (double width) instead of
-  // the page itself. A page that cannot be separated is not stored.
+  // the page itself (width, pitch, depth and pixels of the separation, the
+  // other fields of `raster`). A page that cannot be separated (no pixels,
+  // a pitch shorter than a row, an unknown depth) is not stored.
   void SaveBackupPage(const RASTER_INFO* raster, bool deflate) override;
   bool SeparatesRedBlack() const override { return true; }
 

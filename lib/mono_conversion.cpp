@@ -227,46 +227,76 @@ int ConvertToRedBlack(FIBITMAP* src, FIBITMAP*& dst) {
   FIBITMAP* img = src;
   FiBitmap converted;
   unsigned bpp = FreeImage_GetBPP(src);
-  if (bpp != 8 && bpp != 24 && bpp != 32) {
+  if ((bpp != 8 && bpp != 24 && bpp != 32) || (bpp == 8 && FreeImage_GetPalette(src) == nullptr)) {
     converted.reset(FreeImage_ConvertTo24Bits(src));
     if (!converted) return 0;
     img = converted.get();
     bpp = 24;
   }
-  const RGBQUAD* pal = bpp == 8 ? FreeImage_GetPalette(img) : nullptr;
   const unsigned step = bpp / 8;
+  const size_t plane_bytes = 3 * static_cast<size_t>(plane);
+
+  // Palette pages: every index is classified once.
+  const RGBQUAD* pal = bpp == 8 ? FreeImage_GetPalette(img) : nullptr;
+  BYTE colours[256][3] = {};
+  bool red_index[256] = {};
+  if (pal != nullptr) {
+    for (int i = 0; i < 256; ++i) {
+      colours[i][0] = pal[i].rgbBlue;
+      colours[i][1] = pal[i].rgbGreen;
+      colours[i][2] = pal[i].rgbRed;
+      red_index[i] = IsRedPixel(colours[i][0], colours[i][1], colours[i][2]);
+    }
+  }
 
   for (unsigned y = 0; y < height; ++y) {
     const BYTE* s = FreeImage_GetScanLine(img, static_cast<int>(y));
     BYTE* black = FreeImage_GetScanLine(out.get(), static_cast<int>(y));
-    BYTE* red = black + 3 * static_cast<size_t>(plane);
-    // Pages are mostly runs of one colour: classify a colour once per run.
+    BYTE* red = black + plane_bytes;
+    // Both planes start as the black plane holding every pixel and the red
+    // plane white; red pixels then move across.
+    std::memset(red, 255, plane_bytes);
+    if (width & 1) std::memset(black + 3 * static_cast<size_t>(width), 255, 3);
+    if (pal != nullptr) {
+      for (unsigned x = 0; x < width; ++x) {
+        const BYTE* c = colours[s[x]];
+        BYTE* b = black + 3 * static_cast<size_t>(x);
+        if (red_index[s[x]]) {
+          std::memcpy(red + 3 * static_cast<size_t>(x), c, 3);
+          std::memset(b, 255, 3);
+        } else {
+          std::memcpy(b, c, 3);
+        }
+      }
+      continue;
+    }
+    if (step == 3) {
+      std::memcpy(black, s, 3 * static_cast<size_t>(width));
+    } else {
+      for (unsigned x = 0; x < width; ++x) {
+        std::memcpy(black + 3 * static_cast<size_t>(x), s + step * static_cast<size_t>(x), 3);
+      }
+    }
+    // Only a colour whose red is its largest channel and at least 153, and
+    // that is not grey, can be red (any other hue lies in 60..300 degrees,
+    // a smaller value is not above 0.6), which rules out most pixels
+    // without the HSV arithmetic.
+    // Pages are mostly runs of one colour: a candidate colour is classified
+    // once per run.
     int last_key = -1;
     bool last_red = false;
-    for (unsigned x = 0; x < width; ++x, s += step, black += 3, red += 3) {
-      BYTE px[3];
-      if (pal != nullptr) {
-        px[0] = pal[*s].rgbBlue;
-        px[1] = pal[*s].rgbGreen;
-        px[2] = pal[*s].rgbRed;
-      } else {
-        px[0] = s[0];
-        px[1] = s[1];
-        px[2] = s[2];
-      }
-      const int key = px[0] | (px[1] << 8) | (px[2] << 16);
+    for (unsigned x = 0; x < width; ++x, s += step) {
+      const BYTE cb = s[0], cg = s[1], cr = s[2];
+      if (cr < 153 || cr < cg || cr < cb || (cr == cg && cr == cb)) continue;
+      const int key = cb | (cg << 8) | (cr << 16);
       if (key != last_key) {
         last_key = key;
-        last_red = IsRedPixel(px[0], px[1], px[2]);
+        last_red = IsRedPixel(cb, cg, cr);
       }
-      BYTE* ink = last_red ? red : black;
-      BYTE* paper = last_red ? black : red;
-      std::memcpy(ink, px, 3);
-      std::memset(paper, 255, 3);
-    }
-    if (width & 1) {
-      std::memset(black, 255, 3);
-      std::memset(red, 255, 3);
+      if (!last_red) continue;
+      BYTE* b = black + 3 * static_cast<size_t>(x);
+      std::memcpy(red + 3 * static_cast<size_t>(x), b, 3);
+      std::memset(b, 255, 3);
     }
   }
   dst = out.release();

@@ -339,6 +339,74 @@ TEST(DumpName, ConversionsBeyondOneCountArePrintedLiterally) {
   rmdir(dir.c_str());
 }
 
+// True when the records hold `expected` in this order (other records may
+// come between them); `missing` names the first one not found.
+bool InOrder(const LogCapture& log, const std::vector<std::pair<spdlog::level::level_enum, std::string>>& expected,
+             std::string* missing) {
+  size_t next = 0;
+  for (const auto& rec : log.Records()) {
+    if (next < expected.size() && rec.level == expected[next].first && rec.message == expected[next].second) ++next;
+  }
+  if (next < expected.size()) *missing = expected[next].second;
+  return next == expected.size();
+}
+
+TEST(PageRecords, TheRecordsOfOnePageInOrder) {
+  OneBitPage page = Asymmetric();  // 50 dots on 40 x 60
+  RecordingWriter writer;
+  CONV_PARAM2 cp = JobParam(writer, "time_stamp=1000000000", SHINGLING_NONE, 24, 60);
+  DocumentProcessInk1 doc(&cp);
+  LogCapture log;
+  RASTER_INFO ri = page.Raster();
+  doc.ProcessPage(&ri);
+  const auto debug = spdlog::level::debug;
+  std::string missing;
+  EXPECT_TRUE(InOrder(log, {{debug, "rotate 0"},
+                            {debug, "skip offset"},
+                            {debug, "page 0, 1/1 copies"},
+                            {debug, "ProcessPageInternal: size=40x60, unit=360x360, resolution=360x360, "
+                                    "pins=24, bpp=1, pitch=5"},
+                            {debug, "ink covering ratio: 2.08%"},
+                            {debug, "content vertical range: 2-60"},
+                            {debug, "vertical section: 2-9[7]"},
+                            {debug, "vertical section: 40-41[1]"},
+                            {debug, "vertical section: 59-60[1]"},
+                            {debug, "recalculate sections"},
+                            {debug, "vertical section: 2-9[7]"},
+                            {debug, "vertical section: 40-60[20]"},
+                            {debug, "output timestamp 3B9ACA00H"},
+                            {debug, "shingling: 0"},
+                            {debug, "<0>2-9[7]"},
+                            {debug, "<0>40-60[20]"}},
+                      &missing))
+      << missing;
+  bool took = false;
+  for (const auto& rec : log.Records()) {
+    took |= rec.level == spdlog::level::info && rec.message.rfind("conversion takes ", 0) == 0 &&
+            rec.message.size() > 19 && rec.message.compare(rec.message.size() - 2, 2, "ms") == 0;
+  }
+  EXPECT_TRUE(took);
+}
+
+TEST(PageRecords, RotationAndOffsetRecords) {
+  ColourPage page(20, 30);
+  RecordingWriter writer;
+  CONV_PARAM2 cp = JobParam(writer, "rotate=180:offset=3,-2:threshold=128", SHINGLING_NONE, 24, 30);
+  DocumentProcessInk1 doc(&cp);
+  LogCapture log;
+  RASTER_INFO ri = page.Raster();
+  doc.ProcessPage(&ri);
+  std::string missing;
+  EXPECT_TRUE(InOrder(log, {{spdlog::level::debug, "rotate 180"}, {spdlog::level::debug, "tune offset 3,-2"}},
+                      &missing))
+      << missing;
+  OneBitPage mono(8, 8);
+  RASTER_INFO one = mono.Raster();
+  log.Clear();
+  DoOffsetting(one, {1, 1});
+  EXPECT_EQ(log.Count(spdlog::level::warn, "unsupported bpp: 1"), 1);
+}
+
 // ---------------------------------------------------------------------------
 // Two colours
 
@@ -376,6 +444,34 @@ TEST(Ink3, AvailableByNameAndPrintsEachColourWithItsInk) {
   EXPECT_TRUE(red.Dot(29, 27));
   EXPECT_FALSE(red.Dot(2, 2));
   EXPECT_EQ(out.Of(BandCmd::kColour).size() % 2, 0u);
+}
+
+TEST(Ink3, EveryCopyIsSeparatedAndCountsBlackAndRedApart) {
+  ColourPage page = RedBlackPage();  // 78 black and 130 red dots on 2 x 30 by 40
+  RecordingWriter writer;
+  CONV_PARAM2 cp = JobParam(writer, "threshold=128:copies=2", SHINGLING_NONE, 24, 40);
+  DocumentProcessInk3 doc(&cp);
+  LogCapture log;
+  RASTER_INFO ri = page.Raster();
+  EXPECT_EQ(doc.ProcessPage(&ri), 0);
+  const auto debug = spdlog::level::debug;
+  const std::string internal =
+      "ProcessPageInternal: size=60x40, unit=360x360, resolution=360x360, pins=24, bpp=24, pitch=180";
+  std::string missing;
+  EXPECT_TRUE(InOrder(log, {{debug, "page 0, 1/2 copies"},
+                            {debug, "extends width 30 for dual colors"},
+                            {debug, internal},
+                            {spdlog::level::info, "invert palette after halftoning"},
+                            {debug, "ink covering ratio: 3.25%[B],5.42%[R]"},
+                            {debug, "page 0, 2/2 copies"},
+                            {debug, "extends width 30 for dual colors"},
+                            {debug, internal},
+                            {debug, "ink covering ratio: 3.25%[B],5.42%[R]"}},
+                      &missing))
+      << missing;
+  const auto pages = PageBytes(writer);
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_EQ(pages[1], pages[0]);
 }
 
 TEST(Ink3, VerticalDuplexBackSideKeepsTheColoursOfEachPlane) {

@@ -3,7 +3,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -378,6 +380,115 @@ TEST(RedBlack, ClassifiesByHueValueAndSaturation) {
   EXPECT_FALSE(IsRedPixel(128, 128, 128));   // grey
   EXPECT_FALSE(IsRedPixel(0, 0, 0));
   EXPECT_FALSE(IsRedPixel(0, 255, 0));
+}
+
+// The classification written out step by step: single-precision maximum,
+// minimum and difference, S = diff / max, V = max / 255 divided in double and
+// stored in single precision, the hue from integer products over the float
+// difference; red for a hue in [0, 15) or (330, 360), V > 0.6, S > 0.2.
+bool ReferenceRed(uint8_t blue, uint8_t green, uint8_t red) {
+  const int R = red, G = green, B = blue;
+  const float mx = static_cast<float>(std::max({R, G, B}));
+  const float mn = static_cast<float>(std::min({R, G, B}));
+  const float diff = mx - mn;
+  const float s = mx > 0 ? diff / mx : 0.0F;
+  const float v = static_cast<float>(mx / 255.0);
+  if (diff == 0) return false;
+  float h;
+  if (R >= std::max(G, B)) {
+    h = static_cast<float>((G - B) * 60) / diff;
+  } else if (G >= std::max(R, B)) {
+    h = static_cast<float>((B - R) * 60) / diff + 120;
+  } else {
+    h = static_cast<float>((R - G) * 60) / diff + 240;
+  }
+  if (h < 0) h += 360;
+  return ((h >= 0 && h < 15) || (h > 330 && h < 360)) && v > 0.6 && s > 0.2;
+}
+
+TEST(RedBlack, EveryColourClassifiedAsWrittenAndOnlyBrightRedDominantCandidates) {
+  // The separation skips the hue arithmetic for colours whose red is not the
+  // largest channel, or below 153, or grey: none of them may be red.
+  int wrong = 0, outside = 0;
+  for (int r = 0; r < 256; ++r)
+    for (int g = 0; g < 256; ++g)
+      for (int b = 0; b < 256; ++b) {
+        const bool red = IsRedPixel(static_cast<uint8_t>(b), static_cast<uint8_t>(g), static_cast<uint8_t>(r));
+        wrong += red != ReferenceRed(static_cast<uint8_t>(b), static_cast<uint8_t>(g), static_cast<uint8_t>(r));
+        outside += red && (r < 153 || r < g || r < b || (r == g && r == b));
+      }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(outside, 0);
+}
+
+TEST(RedBlack, ValueAndSaturationLimitsCompareSinglePrecisionAgainstTheDecimals) {
+  // V = 153 / 255 is 0.6 in double, 0.60000002 once stored in single
+  // precision, which is above 0.6; 152 / 255 is below.
+  EXPECT_TRUE(IsRedPixel(0, 0, 153));
+  EXPECT_FALSE(IsRedPixel(0, 0, 152));
+  // S = 51 / 255 is 0.2 stored as 0.20000000298 in single precision: above
+  // 0.2; 50 / 255 is not.
+  EXPECT_TRUE(IsRedPixel(204, 204, 255));
+  EXPECT_FALSE(IsRedPixel(205, 205, 255));
+}
+
+// The separation in its plain per-pixel form.
+std::vector<uint8_t> ReferenceSeparation(FIBITMAP* src) {
+  const unsigned w = FreeImage_GetWidth(src), h = FreeImage_GetHeight(src);
+  const unsigned bpp = FreeImage_GetBPP(src);
+  const unsigned plane = (w + 1) / 2 * 2;
+  std::vector<uint8_t> out(size_t{6} * plane * h, 255);
+  const RGBQUAD* pal = FreeImage_GetPalette(src);
+  for (unsigned y = 0; y < h; ++y) {
+    const BYTE* s = FreeImage_GetScanLine(src, static_cast<int>(y));
+    for (unsigned x = 0; x < w; ++x) {
+      uint8_t px[3];
+      if (bpp == 8) {
+        px[0] = pal[s[x]].rgbBlue;
+        px[1] = pal[s[x]].rgbGreen;
+        px[2] = pal[s[x]].rgbRed;
+      } else {
+        std::memcpy(px, s + x * (bpp / 8), 3);
+      }
+      const bool red = ReferenceRed(px[0], px[1], px[2]);
+      uint8_t* dst = &out[size_t{6} * plane * y + 3 * (red ? plane + x : x)];
+      std::memcpy(dst, px, 3);
+    }
+  }
+  return out;
+}
+
+TEST(RedBlack, SeparationMatchesThePlainPerPixelForm) {
+  for (uint8_t bpp : {uint8_t{8}, uint8_t{24}, uint8_t{32}}) {
+    for (uint32_t w : {1u, 6u, 37u}) {
+      std::vector<uint8_t> store;
+      RASTER_INFO ri = RandomRaster(store, w, 23, bpp, 5 + w);
+      // Runs of one colour and colours near the limits, besides the noise.
+      for (size_t i = 0; i + 12 < store.size(); i += 29) {
+        const uint8_t near[] = {0, 0, 153, 0, 0, 152, 204, 204, 255, 0, 50, 200};
+        std::memcpy(&store[i], near, sizeof near);
+      }
+      if (bpp == 8) {
+        std::mt19937 gen(w);
+        for (int i = 0; i < 256; ++i) ri.palette[i] = gen() & 0xFFFFFF;
+        ri.palette[7] = 0x0000FF;  // pure blue
+        ri.palette[9] = 0xFF0000;  // pure red
+      }
+      FiBitmap wrapped = WrapRaster(ri);
+      ASSERT_TRUE(wrapped);
+      FIBITMAP* out = nullptr;
+      ConvertToRedBlack(wrapped.get(), out);
+      FiBitmap planes(out);
+      ASSERT_TRUE(planes);
+      const std::vector<uint8_t> expected = ReferenceSeparation(wrapped.get());
+      const unsigned row_bytes = 3 * FreeImage_GetWidth(out);
+      ASSERT_EQ(size_t{row_bytes} * 23, expected.size());
+      for (unsigned y = 0; y < 23; ++y) {
+        EXPECT_EQ(std::memcmp(FreeImage_GetScanLine(out, static_cast<int>(y)), &expected[size_t{row_bytes} * y], row_bytes), 0)
+            << "bpp " << int{bpp} << " width " << w << " row " << y;
+      }
+    }
+  }
 }
 
 TEST(RedBlack, OddWidthSevenGivesSixteenWithWhitePadding) {
