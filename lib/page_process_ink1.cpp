@@ -6,10 +6,6 @@
 #include <limits>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "log.h"
 #include "page_process_ink3.h"
 
@@ -141,85 +137,46 @@ bool AllZero(const uint8_t* p, size_t n) {
   return true;
 }
 
-// 8 x 8 bit transpose of a matrix held row by row in x, row 0 in the most
-// significant byte and column 0 in each byte's most significant bit.
-inline uint64_t Transpose8x8(uint64_t x) {
-  uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAULL;
-  x = x ^ t ^ (t << 7);
-  t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCULL;
-  x = x ^ t ^ (t << 14);
-  t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ULL;
-  x = x ^ t ^ (t << 28);
-  return x;
+// Eight line bytes as one word with the first byte (the leftmost columns)
+// in the most significant position.
+inline uint64_t LoadColumnsMsbFirst(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  w = __builtin_bswap64(w);
+#endif
+  return w;
 }
 
-// Packs eight staged rows (rows[r] = line r of the group; missing lines are
-// zero rows) into byte `vbyte` of every column of a band of `width` columns
-// and `bhb` bytes per column; line r lands on bit 7 - r - shift. Row bytes
-// beyond the line are zero; bits beyond `width` in the last byte are zero.
-void PackRows(const uint8_t* const rows[8], uint32_t width, uint8_t* band, uint32_t bhb,
-              uint32_t vbyte, uint32_t shift) {
-  uint8_t* const base = band + vbyte;
-  uint32_t p = 0;
-#if defined(__SSE2__)
-  const uint32_t full_bytes = width / 8;  // input bytes whose 8 columns all exist
-  // Sixteen input bytes (128 columns) of all eight rows at a time: byte
-  // interleaving gives, per input byte, one 64-bit lane holding the eight
-  // rows with row 0 in the top byte; each movemask then yields one column
-  // byte of two input bytes at once.
-  for (; p + 16 <= full_bytes; p += 16) {
-    const __m128i a0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[0] + p));
-    const __m128i a1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[1] + p));
-    const __m128i a2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[2] + p));
-    const __m128i a3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[3] + p));
-    const __m128i a4 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[4] + p));
-    const __m128i a5 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[5] + p));
-    const __m128i a6 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[6] + p));
-    const __m128i a7 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[7] + p));
-    const __m128i any = _mm_or_si128(_mm_or_si128(_mm_or_si128(a0, a1), _mm_or_si128(a2, a3)),
-                                     _mm_or_si128(_mm_or_si128(a4, a5), _mm_or_si128(a6, a7)));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF) continue;
-
-    const __m128i t0l = _mm_unpacklo_epi8(a7, a6), t0h = _mm_unpackhi_epi8(a7, a6);
-    const __m128i t1l = _mm_unpacklo_epi8(a5, a4), t1h = _mm_unpackhi_epi8(a5, a4);
-    const __m128i t2l = _mm_unpacklo_epi8(a3, a2), t2h = _mm_unpackhi_epi8(a3, a2);
-    const __m128i t3l = _mm_unpacklo_epi8(a1, a0), t3h = _mm_unpackhi_epi8(a1, a0);
-    const __m128i u0 = _mm_unpacklo_epi16(t0l, t1l), u1 = _mm_unpacklo_epi16(t2l, t3l);
-    const __m128i u2 = _mm_unpackhi_epi16(t0l, t1l), u3 = _mm_unpackhi_epi16(t2l, t3l);
-    const __m128i u4 = _mm_unpacklo_epi16(t0h, t1h), u5 = _mm_unpacklo_epi16(t2h, t3h);
-    const __m128i u6 = _mm_unpackhi_epi16(t0h, t1h), u7 = _mm_unpackhi_epi16(t2h, t3h);
-    __m128i v[8] = {_mm_unpacklo_epi32(u0, u1), _mm_unpackhi_epi32(u0, u1),
-                    _mm_unpacklo_epi32(u2, u3), _mm_unpackhi_epi32(u2, u3),
-                    _mm_unpacklo_epi32(u4, u5), _mm_unpackhi_epi32(u4, u5),
-                    _mm_unpacklo_epi32(u6, u7), _mm_unpackhi_epi32(u6, u7)};
-    for (uint32_t q = 0; q < 8; ++q) {
-      // Lane 0: input byte p + 2q, lane 1: p + 2q + 1.
-      __m128i x = v[q];
-      const uint64_t lo = static_cast<uint64_t>(_mm_cvtsi128_si64(x));
-      const uint64_t hi = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(x, x)));
-      if ((lo | hi) == 0) continue;
-      uint8_t* col0 = base + uint64_t{(p + 2 * q) * 8} * bhb;
-      uint8_t* col1 = col0 + uint64_t{8} * bhb;
-      for (uint32_t k = 0; k < 8; ++k) {
-        const uint32_t m = static_cast<uint32_t>(_mm_movemask_epi8(x));
-        col0[k * bhb] |= static_cast<uint8_t>((m & 0xFF) >> shift);
-        col1[k * bhb] |= static_cast<uint8_t>((m >> 8) >> shift);
-        x = _mm_add_epi8(x, x);
-      }
-    }
+// ORs `vbit` into the column byte at `col` (stride `bhb` bytes) of every
+// column whose bit is set in `bits`; column k of the word is bit 63 - k.
+// Only the dots are visited; clearing the lowest one (bits & (bits - 1))
+// keeps the loop's dependency chain one instruction long.
+inline void MergeWord(uint64_t bits, uint8_t* col, size_t bhb, uint8_t vbit) {
+  while (bits != 0) {
+    col[static_cast<size_t>(63 - __builtin_ctzll(bits)) * bhb] |= vbit;
+    bits &= bits - 1;
   }
-#endif
-  const uint32_t line_bytes = (width + 7) / 8;
-  for (; p < line_bytes; ++p) {
-    uint64_t x = 0;
-    for (int r = 0; r < 8; ++r) x = (x << 8) | rows[r][p];
-    if (x == 0) continue;
-    x = Transpose8x8(x);
-    const uint32_t columns = std::min<uint32_t>(8, width - p * 8);
-    uint8_t* col = base + uint64_t{p * 8} * bhb;
-    for (uint32_t k = 0; k < columns; ++k) {
-      col[k * bhb] |= static_cast<uint8_t>(static_cast<uint8_t>(x >> (56 - 8 * k)) >> shift);
-    }
+}
+
+// The merge step of OutputLine: ORs `vbit` into byte `vbyte` of every column
+// c < width of `band` (column c at c * bhb) whose pixel is set in `line`
+// (MSB first). Bits of the line beyond `width` are ignored.
+void MergeLine(const uint8_t* line, uint32_t width, uint8_t* band, size_t bhb, uint32_t vbyte,
+               uint8_t vbit) {
+  uint8_t* const base = band + vbyte;
+  const uint32_t full_bytes = width / 8;  // line bytes whose 8 columns all exist
+  uint32_t p = 0;
+  for (; p + 8 <= full_bytes; p += 8) {
+    const uint64_t bits = LoadColumnsMsbFirst(line + p);
+    if (bits != 0) MergeWord(bits, base + size_t{p} * 8 * bhb, bhb, vbit);
+  }
+  for (; p < full_bytes; ++p) {
+    if (line[p] != 0) MergeWord(uint64_t{line[p]} << 56, base + size_t{p} * 8 * bhb, bhb, vbit);
+  }
+  if (width % 8 != 0) {
+    const uint8_t last = static_cast<uint8_t>(line[p] & (0xFF00 >> (width % 8)));
+    if (last != 0) MergeWord(uint64_t{last} << 56, base + size_t{p} * 8 * bhb, bhb, vbit);
   }
 }
 
@@ -248,7 +205,6 @@ PageProcessInk1::PageProcessInk1(uint16_t XUnit, uint16_t YUnit, uint16_t XRes, 
 PageProcessInk1::~PageProcessInk1() = default;
 
 void PageProcessInk1::SetBandHeight(uint32_t BandHeight) {
-  DropPendingLines();
   const uint32_t lines = ClampBandLines(BandHeight);
   const uint32_t bytes_per_column = (lines + 7) / 8;
   uint32_t size = 0;
@@ -307,88 +263,34 @@ void PageProcessInk1::EndPage() {
   }
 }
 
-void PageProcessInk1::DropPendingLines() { m_PendingCount = 0; }
-
-void PageProcessInk1::StageLine(const uint8_t* line) {
-  if (m_PendingCount > 0 && (m_VByte != m_ExpectVByte || m_VBit != m_ExpectVBit)) {
-    // The band was reset behind our back (a derived Init or FlushLines):
-    // the staged lines went with it.
-    DropPendingLines();
-  }
-  if (m_PendingCount > 0 && m_Width != m_PendingWidth) PackPendingLines();
-  const uint32_t line_bytes = (m_Width + 7) / 8;
-  if (m_Width != m_PendingWidth || m_Pending.empty()) {
-    // Rows padded to whole 16-byte blocks, zero beyond the line.
-    m_PendingStride = (line_bytes + 15) / 16 * 16;
-    m_Pending.assign(size_t{m_PendingStride} * 9, 0);
-    m_PendingWidth = m_Width;
-  }
-  if (m_PendingCount == 0) {
-    m_PendingBuf = m_pBandBuf;
-    m_PendingBhb = m_BandHeightByte;
-    m_PendingByte = m_VByte;
-    uint8_t shift = 0;
-    for (uint8_t bit = m_VBit; bit != 0x80 && bit != 0; bit = static_cast<uint8_t>(bit << 1)) ++shift;
-    m_PendingShift = shift;
-  }
-  uint8_t* row = m_Pending.data() + size_t{m_PendingCount} * m_PendingStride;
-  if (line == nullptr) {
-    std::memset(row, 0, line_bytes);
-  } else if (line_bytes > 0) {
-    std::memcpy(row, line, line_bytes);
-    if (m_Width % 8 != 0) row[line_bytes - 1] &= static_cast<uint8_t>(0xFF00 >> (m_Width % 8));
-  }
-  ++m_PendingCount;
-}
-
-void PageProcessInk1::PackPendingLines() {
-  if (m_PendingCount == 0) return;
-  const uint32_t count = m_PendingCount;
-  m_PendingCount = 0;
-  // A band whose geometry no longer holds the staged byte (a derived class
-  // changed it without SetBandHeight) cannot take the lines.
-  if (m_PendingBuf == nullptr || m_PendingByte >= m_PendingBhb) return;
-  const uint8_t* const zero_row = m_Pending.data() + size_t{8} * m_PendingStride;
-  const uint8_t* rows[8];
-  for (uint32_t r = 0; r < 8; ++r) {
-    rows[r] = r < count ? m_Pending.data() + size_t{r} * m_PendingStride : zero_row;
-  }
-  PackRows(rows, m_PendingWidth, m_PendingBuf, m_PendingBhb, m_PendingByte, m_PendingShift);
-}
-
 void PageProcessInk1::OutputLine(const void* pBuf, bool AutoFeed) {
-  StageLine(static_cast<const uint8_t*>(pBuf));
+  if (pBuf != nullptr && m_pBandBuf != nullptr && m_VByte < m_BandHeightByte) {
+    MergeLine(static_cast<const uint8_t*>(pBuf), m_Width, m_pBandBuf, m_BandHeightByte, m_VByte,
+              m_VBit);
+  }
   if (m_VBit == 0x01) {
     m_VBit = 0x80;
     ++m_VByte;
   } else {
     m_VBit = static_cast<uint8_t>(m_VBit >> 1);
   }
-  if (m_VBit == 0x80) PackPendingLines();  // the column byte is complete
-
   const bool full = (m_BandHeight % 8 == 0)
                         ? m_VByte == m_BandHeightByte
                         : m_VByte == m_BandHeightByte - 1 && m_VBit == (0x80 >> (m_BandHeight % 8));
   if (full) {
-    PackPendingLines();
     OutputBand(AutoFeed);
     m_VBit = 0x80;
     m_VByte = 0;
-    DropPendingLines();
     if (m_pBandBuf != nullptr) std::memset(m_pBandBuf, 0, m_BandBufSize);
   }
-  m_ExpectVByte = m_VByte;
-  m_ExpectVBit = m_VBit;
 }
 
 void PageProcessInk1::FlushLines(bool AutoFeed) {
-  PackPendingLines();
   if (m_VByte != 0 || m_VBit != 0x80) OutputBand(AutoFeed);
   Init();
 }
 
 void PageProcessInk1::Init() {
-  DropPendingLines();
   if (m_pBandBuf != nullptr) std::memset(m_pBandBuf, 0, m_BandBufSize);
   m_VBit = 0x80;
   m_VByte = 0;
@@ -496,7 +398,6 @@ void PageProcessInk1::SendSegments(uint8_t mode, uint32_t content) {
 }
 
 void PageProcessInk1::OutputBandInk1(bool AutoFeed) {
-  PackPendingLines();
   uint32_t content = CalcContentWidth(m_pBandBuf, m_Width, m_BandHeightByte);
   if (content > 0xFFFF) {
     // Column counts and positions are 16-bit: a band wider than that cannot

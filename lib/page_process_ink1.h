@@ -20,20 +20,14 @@
 // k / 8 of every column; a set bit is a dot. m_VByte and m_VBit count the
 // lines placed: 8 * m_VByte + the number of bits above m_VBit in its byte.
 //
-// Deferred packing: OutputLine keeps the lines of the current column byte
-// (at most seven) in a staging area and packs them into m_pBandBuf eight at
-// a time, when their byte is complete, when the band is full, and before
-// any band output of this class (FlushLines, OutputBand, OutputBandInk1).
-// m_VByte and m_VBit always count every line given, staged or not. A
-// derived processor reads m_pBandBuf only inside OutputBand reached through
-// OutputLine or FlushLines of this class (where every line is packed), or
-// calls PackPendingLines() first.
+// Every line is merged into m_pBandBuf before OutputLine returns, so the
+// buffer, m_VByte and m_VBit always describe exactly the lines given; a
+// derived processor or a caller may read them at any point.
 #ifndef QUILL_LIB_PAGE_PROCESS_INK1_H_
 #define QUILL_LIB_PAGE_PROCESS_INK1_H_
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "page_process_base.h"
 
@@ -70,8 +64,7 @@ class PageProcessInk1 : public PageProcessBase {
   virtual void OutputFeed(uint32_t Length);
   // Feeds by Length raster lines: OutputFeed(MapGfxToUnitY(Length)).
   virtual void OutputFeedGfx(uint32_t Length);
-  // Empties the band: zeroes the buffer, drops staged lines, m_VBit = 0x80,
-  // m_VByte = 0.
+  // Empties the band: zeroes the buffer, m_VBit = 0x80, m_VByte = 0.
   virtual void Init();
   // 1B 55 d: d = 01 when Dir != 0 (unidirectional), else 00.
   virtual void OutputDirection(int Dir);
@@ -85,11 +78,6 @@ class PageProcessInk1 : public PageProcessBase {
   // Width * BandHeightByte bytes at pBandBuf.
   static uint32_t CalcContentWidth(const uint8_t* pBandBuf, uint32_t Width,
                                    uint16_t BandHeightByte);
-
-  // Packs the staged lines into the band buffer they were given for. Needed
-  // only by derived code that reads m_pBandBuf outside the band output
-  // reached through OutputLine or FlushLines.
-  void PackPendingLines();
 
  protected:
   // The band output of this class itself (what PageProcessInk1::OutputBand
@@ -133,24 +121,8 @@ class PageProcessInk1 : public PageProcessBase {
   void SendSegments(uint8_t mode, uint32_t content);
   // True when column c of the current plane has no dot.
   bool ColumnBlank(uint32_t c) const;
-  // Stages one line of the current column byte.
-  void StageLine(const uint8_t* line);
-  // Forgets the staged lines without packing them.
-  void DropPendingLines();
 
   std::unique_ptr<uint8_t[]> m_BandStore;  // owner of the band buffer
-
-  // Staging of the lines of the current column byte (deferred packing).
-  std::vector<uint8_t> m_Pending;  // 9 rows of m_PendingStride bytes; row 8 stays 0
-  uint32_t m_PendingStride = 0;    // bytes per staged row (line bytes, padded)
-  uint32_t m_PendingWidth = 0;     // m_Width the staging is laid out for
-  uint8_t* m_PendingBuf = nullptr; // band buffer the staged lines belong to
-  uint16_t m_PendingBhb = 0;       // m_BandHeightByte of that buffer
-  uint8_t m_PendingByte = 0;       // column byte the staged lines go to
-  uint8_t m_PendingShift = 0;      // bit position (from the top) of the first staged line
-  uint8_t m_PendingCount = 0;      // staged lines, 0 .. 7
-  uint8_t m_ExpectVByte = 0;       // m_VByte / m_VBit as left by the last staging;
-  uint8_t m_ExpectVBit = 0x80;     // a mismatch means the band was reset meanwhile
 };
 
 #endif  // QUILL_LIB_PAGE_PROCESS_INK1_H_

@@ -32,8 +32,6 @@ void PageProcessInk3::SendPass(uint8_t colour, uint8_t* plane, bool AutoFeed) {
 }
 
 void PageProcessInk3::OutputBand(bool AutoFeed) {
-  // Every staged line must be in the buffer before it is split into planes.
-  PackPendingLines();
   const uint32_t saved_width = m_Width;
   uint8_t* const saved_buf = m_pBandBuf;
   const uint32_t half = m_Width / 2;
