@@ -362,7 +362,7 @@ bool DocumentProcessInk1::ConvertColorToMono(const RASTER_INFO* src, RASTER_INFO
 
   if (FreeImage_GetColorType(result.get()) == FIC_MINISBLACK) {
     quill_log::Info("invert palette after halftoning");
-    FreeImage_Invert(result.get());
+    InvertPixels(result.get());
     RGBQUAD* pal = FreeImage_GetPalette(result.get());
     pal[0].rgbRed = pal[0].rgbGreen = pal[0].rgbBlue = 255;
     pal[1].rgbRed = pal[1].rgbGreen = pal[1].rgbBlue = 0;

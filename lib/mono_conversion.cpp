@@ -199,6 +199,20 @@ FiBitmap Halftone(FIBITMAP* grey, uint8_t threshold, uint8_t dither) {
   }
 }
 
+void InvertPixels(FIBITMAP* dib) {
+  if (FreeImage_GetBPP(dib) != 1 || FreeImage_GetColorType(dib) == FIC_PALETTE ||
+      FreeImage_GetImageType(dib) != FIT_BITMAP || !FreeImage_HasPixels(dib)) {
+    FreeImage_Invert(dib);
+    return;
+  }
+  const unsigned line = FreeImage_GetLine(dib);
+  const unsigned height = FreeImage_GetHeight(dib);
+  for (unsigned y = 0; y < height; ++y) {
+    BYTE* bits = FreeImage_GetScanLine(dib, static_cast<int>(y));
+    for (unsigned x = 0; x < line; ++x) bits[x] = static_cast<BYTE>(~bits[x]);
+  }
+}
+
 bool IsRedPixel(uint8_t blue, uint8_t green, uint8_t red) {
   const int r = red, g = green, b = blue;
   const int mx = std::max(r, std::max(g, b));

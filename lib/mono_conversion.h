@@ -57,6 +57,13 @@ void cms_log(cmsContext context, cmsUInt32Number code, const char* text);
 // gives (normally entry 0 black). Null on failure.
 FiBitmap Halftone(FIBITMAP* grey, uint8_t threshold, uint8_t dither);
 
+// Inverts the pixels of `dib` as FreeImage_Invert does (for a one-bit image
+// that is not a palette image: every byte of each line's
+// FreeImage_GetLine bytes complemented; the palette is left alone), but
+// without FreeImage's per-byte calls for one-bit images. Other images go to
+// FreeImage_Invert.
+void InvertPixels(FIBITMAP* dib);
+
 // True when the colour (blue, green, red) prints in red on a two-colour
 // printer: a hue below 15 or above 330 degrees, a value above 0.6 and a
 // saturation above 0.2 (grey never is).

@@ -365,6 +365,33 @@ TEST(DumpMono, LevelTwoSavesTheImageBeforeAndAfter) {
   std::remove("/tmp/ConvertColorToMono-2.tif");
 }
 
+TEST(InvertPixels, OneBitImagesAsFreeImageInvertsThem) {
+  std::mt19937 gen(17);
+  for (unsigned width : {1u, 7u, 8u, 9u, 33u, 64u}) {
+    for (int palette = 0; palette < 3; ++palette) {  // black first, white first, colours
+      FiBitmap mine(FreeImage_Allocate(static_cast<int>(width), 5, 1));
+      RGBQUAD* pal = FreeImage_GetPalette(mine.get());
+      const uint8_t first = palette == 1 ? 255 : 0;
+      pal[0].rgbRed = pal[0].rgbGreen = pal[0].rgbBlue = first;
+      pal[1].rgbRed = pal[1].rgbGreen = pal[1].rgbBlue = static_cast<uint8_t>(255 - first);
+      if (palette == 2) pal[1].rgbGreen = 0;
+      for (unsigned y = 0; y < 5; ++y) {
+        BYTE* bits = FreeImage_GetScanLine(mine.get(), static_cast<int>(y));
+        for (unsigned x = 0; x < FreeImage_GetPitch(mine.get()); ++x) bits[x] = static_cast<BYTE>(gen());
+      }
+      FiBitmap theirs(FreeImage_Clone(mine.get()));
+      InvertPixels(mine.get());
+      FreeImage_Invert(theirs.get());
+      EXPECT_EQ(std::memcmp(FreeImage_GetBits(mine.get()), FreeImage_GetBits(theirs.get()),
+                            size_t{FreeImage_GetPitch(mine.get())} * 5), 0)
+          << width << "/" << palette;
+      EXPECT_EQ(std::memcmp(FreeImage_GetPalette(mine.get()), FreeImage_GetPalette(theirs.get()),
+                            2 * sizeof(RGBQUAD)), 0)
+          << width << "/" << palette;
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Red and black
 
