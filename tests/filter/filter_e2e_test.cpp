@@ -15,9 +15,11 @@
 // root; cupsd runs them as its unprivileged user, who can read that
 // directory. Every wait is bounded; cupsd is stopped by its pid.
 //
-// Printer output is checked for the document commands it starts with and
-// for having page data after them; decoding the printed page back into dots
-// belongs to the page pipeline's own tests.
+// Printer output is checked for the document commands it starts with, and
+// the inkjet jobs are decoded back into dots (support/band_decoder.h) and
+// compared with the raster the chain rendered: no dot outside the imaging
+// box, no dot on blank paper, and the ink density of every small area as
+// the raster asks for it, whatever the halftoner does in detail.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -25,7 +27,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -39,6 +43,7 @@
 
 #include "filter_test_util.h"
 #include "subprocess.h"
+#include "support/band_decoder.h"
 #include "support/cups_raster_writer.h"
 #include "support/ppd_writer.h"
 
@@ -149,6 +154,210 @@ TEST(FilterE2E, CupsfilterPrintsTheTestPageThroughTheRealChain) {
   ExpectPrinterBytes(r.out);
 }
 
+// ---------------------------------------------------------------------------
+// The printed test page, decoded back into dots
+
+// How much ink a 24-bit RGB raster asks for, pixel by pixel, as a one-ink
+// printer would lay it down: the grey value after the gamma of 2.2 that
+// quillfilter configures (v' = 255 (v / 255)^(1 / 2.2)) and the luminance
+// weights 0.2126, 0.7152, 0.0722; ink = 1 - grey / 255. Any halftoner keeps
+// this density on average over an area; where the dots fall is its own.
+class InkMap {
+ public:
+  // The raster's pixels placed on a sheet of `width` x `height` dots with
+  // the raster's first pixel at (x_off, y_off); everything else is paper.
+  InkMap(const quill_test::RasterPage& page, uint32_t width, uint32_t height, uint32_t x_off,
+         uint32_t y_off)
+      : width_(width), height_(height), ink_(size_t{width} * height, 0.0f) {
+    float lut[256];
+    for (int v = 0; v < 256; ++v) lut[v] = 255.0f * std::pow(v / 255.0f, 1.0f / 2.2f);
+    const uint32_t step = page.header.cupsBitsPerPixel / 8;
+    for (uint32_t y = 0; y < page.header.cupsHeight && y + y_off < height; ++y) {
+      const uint8_t* row = page.Row(y);
+      for (uint32_t x = 0; x < page.header.cupsWidth && x + x_off < width; ++x) {
+        const uint8_t* px = row + size_t{x} * step;
+        const float grey = 0.2126f * lut[px[0]] + 0.7152f * lut[px[1]] + 0.0722f * lut[px[2]];
+        ink_[size_t{y + y_off} * width + x + x_off] = std::max(0.0f, 1.0f - grey / 255.0f);
+      }
+    }
+  }
+  uint32_t width() const { return width_; }
+  uint32_t height() const { return height_; }
+  float At(uint32_t x, uint32_t y) const { return ink_[size_t{y} * width_ + x]; }
+
+ private:
+  uint32_t width_, height_;
+  std::vector<float> ink_;  // 0 paper .. 1 full ink, row-major
+};
+
+// Expected and printed ink per square cell of `cell` x `cell` dots.
+struct CellDensities {
+  uint32_t cols = 0, rows = 0;
+  std::vector<double> expected;  // mean ink the raster asks for
+  std::vector<double> printed;   // fraction of dots printed
+  std::vector<bool> any_ink;     // some pixel of the cell asks for ink
+
+  CellDensities(const InkMap& map, const quill_test::DotPlane& dots, uint32_t cell)
+      : cols((map.width() + cell - 1) / cell), rows((map.height() + cell - 1) / cell),
+        expected(size_t{cols} * rows, 0.0), printed(size_t{cols} * rows, 0.0),
+        any_ink(size_t{cols} * rows, false) {
+    std::vector<uint32_t> area(size_t{cols} * rows, 0);
+    for (uint32_t y = 0; y < map.height(); ++y) {
+      for (uint32_t x = 0; x < map.width(); ++x) {
+        const size_t c = size_t{y / cell} * cols + x / cell;
+        const float ink = map.At(x, y);
+        expected[c] += ink;
+        any_ink[c] = any_ink[c] || ink > 0.0f;
+        printed[c] += dots.Dot(y, x) ? 1.0 : 0.0;
+        ++area[c];
+      }
+    }
+    for (size_t c = 0; c < area.size(); ++c) {
+      expected[c] /= area[c];
+      printed[c] /= area[c];
+    }
+  }
+
+  // True when the cell (col, row) and its eight neighbours ask for no ink.
+  bool BlankAround(uint32_t col, uint32_t row) const {
+    for (uint32_t r = row > 0 ? row - 1 : 0; r <= std::min(row + 1, rows - 1); ++r) {
+      for (uint32_t c = col > 0 ? col - 1 : 0; c <= std::min(col + 1, cols - 1); ++c) {
+        if (any_ink[size_t{r} * cols + c]) return false;
+      }
+    }
+    return true;
+  }
+};
+
+// Compares the dots of one colour with the ink the raster asks for: no dot
+// outside [x_off, x_off + w) x [y_off, y_off + h); no dot in a cell whose
+// neighbourhood is paper; and, over cells of `cell` dots, printed and asked
+// density within `tolerance`. Returns the failures as text (empty when all
+// hold) and the largest density difference in `worst`.
+std::string CompareInk(const InkMap& map, const quill_test::DotPlane& dots, uint32_t x_off,
+                       uint32_t y_off, uint32_t w, uint32_t h, uint32_t cell, double tolerance,
+                       double* worst) {
+  std::string out;
+  int shown = 0;
+  auto note = [&](const std::string& s) {
+    if (shown++ < 10) out += s + "\n";
+  };
+  const uint32_t rows = std::max(dots.Rows(), map.height());
+  const uint32_t cols = std::max(dots.Width(), map.width());
+  for (uint32_t y = 0; y < rows; ++y) {
+    for (uint32_t x = 0; x < cols; ++x) {
+      if (dots.Dot(y, x) && (x < x_off || x >= x_off + w || y < y_off || y >= y_off + h)) {
+        note("dot outside the imaging box at row " + std::to_string(y) + ", column " +
+             std::to_string(x));
+      }
+    }
+  }
+  const CellDensities d(map, dots, cell);
+  *worst = 0.0;
+  for (uint32_t r = 0; r < d.rows; ++r) {
+    for (uint32_t c = 0; c < d.cols; ++c) {
+      const size_t i = size_t{r} * d.cols + c;
+      const std::string where =
+          "cell at row " + std::to_string(r * cell) + ", column " + std::to_string(c * cell);
+      if (d.BlankAround(c, r) && d.printed[i] > 0.0) note("dots on blank paper in the " + where);
+      const double diff = std::fabs(d.printed[i] - d.expected[i]);
+      *worst = std::max(*worst, diff);
+      if (diff > tolerance) {
+        note("density " + std::to_string(d.printed[i]) + " instead of " +
+             std::to_string(d.expected[i]) + " in the " + where);
+      }
+    }
+  }
+  return out;
+}
+
+// The test page through the real chain, decoded: quillfilter's printer
+// bytes for the one-ink printer are played back into dots and compared
+// with the raster the same chain hands to quillfilter (cupsfilter stopped
+// at application/vnd.cups-raster). The PPD's margins are unequal (18 points
+// at the bottom, 36 at the top), so a page placed from the wrong edge of
+// the imaging box shows up as dots outside it.
+TEST(FilterE2E, CupsfilterTestPageDotsFollowTheRaster) {
+  if (!Executable(kCupsfilter) || access(kTestPagePdf, R_OK) != 0) {
+    GTEST_SKIP() << "cupsfilter or the CUPS test page is not installed";
+  }
+  TempDir dir;
+  const std::string filter = InstallFilterCopy(dir);
+  ASSERT_FALSE(filter.empty());
+  const std::string ppd = dir.File("printer.ppd");
+  ASSERT_TRUE(quill_test::WritePpd(ppd, TestPrinter(filter)));
+  const std::vector<std::string> env = {"CUPS_SERVER=127.0.0.1:9", "TMPDIR=" + dir.path()};
+
+  CommandResult raster =
+      RunCommand({kCupsfilter, "-e", "-p", ppd, "-m", "application/vnd.cups-raster", "-o",
+                  "Resolution=360dpi", kTestPagePdf},
+                 env, "", kJobTimeoutMs);
+  ASSERT_EQ(raster.status, 0) << raster.err;
+  const std::string raster_path = dir.File("page.ras");
+  {
+    std::ofstream f(raster_path, std::ios::binary);
+    f << raster.out;
+  }
+  std::vector<quill_test::RasterPage> pages;
+  ASSERT_TRUE(quill_test::ReadRasterFile(raster_path, &pages));
+  ASSERT_EQ(pages.size(), 1u);
+  const quill_test::RasterPage& page = pages[0];
+  const cups_page_header2_t& h = page.header;
+  ASSERT_EQ(h.cupsBitsPerPixel, 24u);
+  ASSERT_EQ(h.HWResolution[0], 360u);
+  ASSERT_EQ(h.HWResolution[1], 360u);
+  ASSERT_EQ(h.cupsRowCount, 24u);
+
+  CommandResult printed =
+      RunCommand({kCupsfilter, "-e", "-p", ppd, "-m", "printer/foo", "-o", "Resolution=360dpi",
+                  kTestPagePdf},
+                 env, "", kJobTimeoutMs);
+  ASSERT_EQ(printed.status, 0) << printed.err;
+  ExpectPrinterBytes(printed.out);
+
+  // Letter at 360 dpi; the imaging box 9, 18, 603, 756 starts 45 dots from
+  // the left and 180 rows (36 points) from the top.
+  const uint32_t sheet_w = static_cast<uint32_t>(360.0f * h.cupsPageSize[0] / 72.0f);
+  const uint32_t sheet_h = static_cast<uint32_t>(360.0f * h.cupsPageSize[1] / 72.0f);
+  ASSERT_EQ(sheet_w, 3060u);
+  ASSERT_EQ(sheet_h, 3960u);
+  const uint32_t x_off = 45;
+  const uint32_t y_off = 180;
+  ASSERT_LE(x_off + h.cupsWidth, sheet_w);
+  ASSERT_LE(y_off + h.cupsHeight, sheet_h - 90);  // the bottom margin stays free
+
+  // The document commands (checked above) hold the 1B 78 03 the band
+  // decoder does not know; the page follows them.
+  const std::vector<uint8_t> bytes(printed.out.begin() + kLongStartBytes.size(),
+                                   printed.out.end());
+  const quill_test::DecodedBands decoded =
+      quill_test::DecodeBands(bytes, quill_test::BandGeometry{});
+  EXPECT_TRUE(decoded.problems.empty()) << decoded.problems.front();
+  EXPECT_TRUE(decoded.double_dots.empty()) << decoded.double_dots.size() << " dots printed twice";
+  ASSERT_EQ(decoded.pages.size(), 1u) << decoded.Summary().substr(0, 2000);
+  const quill_test::DotPlane& dots = decoded.pages[0].planes[0];
+  EXPECT_EQ(decoded.pages[0].planes[1].Count(), 0u);
+
+  const InkMap map(page, sheet_w, sheet_h, x_off, y_off);
+  double asked = 0.0;
+  for (uint32_t y = 0; y < sheet_h; ++y) {
+    for (uint32_t x = 0; x < sheet_w; ++x) asked += map.At(x, y);
+  }
+  ASSERT_GT(asked, 10000.0);  // the test page has plenty of ink
+  // The whole page: as many dots as the raster asks for, within 10 %.
+  EXPECT_NEAR(static_cast<double>(dots.Count()) / asked, 1.0, 0.10)
+      << dots.Count() << " dots for " << asked << " asked";
+
+  for (uint32_t cell : {24u, 72u}) {
+    double worst = 0.0;
+    const std::string failures =
+        CompareInk(map, dots, x_off, y_off, h.cupsWidth, h.cupsHeight, cell,
+                   cell == 24 ? 0.08 : 0.05, &worst);
+    EXPECT_TRUE(failures.empty()) << failures;
+    std::printf("largest density difference over %u x %u dots: %.3f\n", cell, cell, worst);
+  }
+}
+
 // A copy of the shipped PPD `file` in `dir` whose *cupsFilter names
 // `filter` instead of the installed program; empty on failure.
 std::string ShippedPpdCopy(const TempDir& dir, const std::string& file,
@@ -170,7 +379,7 @@ std::string ShippedPpdCopy(const TempDir& dir, const std::string& file,
 // the red/black PPD is exercised through cupsd below.)
 struct ShippedPpd {
   const char* file;
-  const char* processor;     // the library class the filter chooses
+  const char* marker;        // a library record only this printer's job writes
   const char* first_bytes;   // hex of the printer bytes the job starts with
   const char* model_line;    // the filter's ModelNumber message
 };
@@ -192,7 +401,7 @@ TEST_P(ShippedPpdE2E, PrintsTheTestPage) {
                                {"CUPS_SERVER=127.0.0.1:9"}, "", kJobTimeoutMs);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(CountContaining(r.err, "exited with no errors"), 3) << r.err;
-  EXPECT_EQ(CountLine(r.err, std::string("DEBUG: [quillfilter] ") + p.processor), 1) << r.err;
+  EXPECT_GE(CountLine(r.err, std::string("DEBUG: [quillfilter] ") + p.marker), 1) << r.err;
   EXPECT_EQ(CountLine(r.err, std::string("DEBUG: [quillfilter] ") + p.model_line), 1);
   EXPECT_EQ(CountLine(r.err, "DEBUG: [quillfilter] cupsBitsPerPixel=24"), 1);
   EXPECT_EQ(CountLine(r.err, "INFO: [quillfilter] page 1, 1/1 copies"), 1);
@@ -207,7 +416,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ShippedPpd{"quill-ink1.ppd", "DocumentProcessInk1", "1B 40 1B 1D 1E 00 0C 04 1B 1D 1F 1B 78 03",
                    "ModelNumber=0"},
-        ShippedPpd{"quill-dot24.ppd", "DocumentProcessDot24", "1B 40", "ModelNumber=1"}),
+        // The 24-pin processor names no class of its own; its options do.
+        ShippedPpd{"quill-dot24.ppd", "parsing options: dither=2:dual_color=1", "1B 40",
+                   "ModelNumber=1"}),
     [](const ::testing::TestParamInfo<ShippedPpd>& info) {
       std::string name = info.param.file;
       name = name.substr(6, name.size() - 10);  // "quill-ink1.ppd" -> "ink1"
@@ -389,17 +600,27 @@ class CupsdE2E : public ::testing::Test {
     ASSERT_TRUE(quill_test::WritePpd(ppd_, TestPrinter(filter_)));
     output_ = dir_.File("output.prn");
 
-    // One page of 1 x 0.5 inch at 360 dpi with a black bar, for the head
-    // of 24 rows: small, so the jobs run quickly.
+    // One page of 1 x 0.5 inch at 360 dpi with a black bar across and a
+    // red bar below it, for the head of 24 rows: small, so the jobs run
+    // quickly.
     quill_test::RasterPageSpec spec;
     spec.page_width_pt = 72.0f;
     spec.page_height_pt = 36.0f;
     spec.x_res = spec.y_res = 360;
     spec.row_count = 24;
-    quill_test::RasterPage page = quill_test::MakePage(spec);
+    black_ = quill_test::MakePage(spec);
+    red_ = quill_test::MakePage(spec);
     for (uint32_t y = 40; y < 60; ++y) {
-      for (uint32_t x = 0; x < 3 * page.header.cupsWidth; ++x) page.Row(y)[x] = 0;
+      for (uint32_t x = 0; x < 3 * black_.header.cupsWidth; ++x) black_.Row(y)[x] = 0;
     }
+    for (uint32_t y = 100; y < 130; ++y) {
+      for (uint32_t x = 60; x < 300; ++x) {
+        red_.Row(y)[3 * x + 1] = 0;  // R 255, G 0, B 0
+        red_.Row(y)[3 * x + 2] = 0;
+      }
+    }
+    quill_test::RasterPage page = red_;
+    for (uint32_t y = 40; y < 60; ++y) std::copy_n(black_.Row(y), 3 * page.header.cupsWidth, page.Row(y));
     raster_ = dir_.File("page.ras");
     ASSERT_TRUE(quill_test::WriteRasterFile(raster_, {page}));
 
@@ -434,11 +655,36 @@ class CupsdE2E : public ::testing::Test {
     return id;
   }
 
+  // The printed job decoded into dots (the document commands that open it
+  // are checked apart), one page expected.
+  quill_test::DecodedBands DecodeOutput() {
+    const std::string out = ReadFile(output_);
+    EXPECT_GT(out.size(), kLongStartBytes.size());
+    const std::vector<uint8_t> bytes(
+        out.begin() + static_cast<std::ptrdiff_t>(std::min(out.size(), kLongStartBytes.size())),
+        out.end());
+    quill_test::DecodedBands decoded = quill_test::DecodeBands(bytes, quill_test::BandGeometry{});
+    EXPECT_TRUE(decoded.problems.empty()) << decoded.problems.front();
+    EXPECT_EQ(decoded.pages.size(), 1u) << decoded.Summary().substr(0, 2000);
+    return decoded;
+  }
+
+  // Compares `dots` with the ink of `page` over the whole small sheet.
+  void ExpectInk(const quill_test::RasterPage& page, const quill_test::DotPlane& dots) {
+    const InkMap map(page, page.header.cupsWidth, page.header.cupsHeight, 0, 0);
+    double worst = 0.0;
+    const std::string failures = CompareInk(map, dots, 0, 0, page.header.cupsWidth,
+                                            page.header.cupsHeight, 24, 0.08, &worst);
+    EXPECT_TRUE(failures.empty()) << failures;
+  }
+
   TempDir dir_;
   std::string filter_;
   std::string ppd_;
   std::string output_;
   std::string raster_;
+  quill_test::RasterPage black_;  // the job's page with only its black bar
+  quill_test::RasterPage red_;    // the job's page with only its red bar
   std::unique_ptr<PrivateCupsd> cupsd_;
 };
 
@@ -538,6 +784,18 @@ TEST_F(CupsdE2E, ShippedInk3PpdPrintsBlackAndRed) {
   EXPECT_EQ(CountLine(log, "[quillfilter] color_mode=2"), 1) << log;
   EXPECT_EQ(CountLine(log, "[quillfilter] DocumentProcessInk3"), 1);
   ExpectPrinterBytes(ReadFile(output_));
+  // Black ink where the page is black, red ink where it is red; every red
+  // dot is printed twice (dup_red), nothing else is.
+  quill_test::DecodedBands decoded = DecodeOutput();
+  if (decoded.pages.size() == 1) {
+    const quill_test::DecodedPage& printed = decoded.pages[0];
+    ExpectInk(black_, printed.planes[0]);
+    ExpectInk(red_, printed.planes[1]);
+    EXPECT_GT(printed.planes[1].Count(), 240u * 30u / 2);
+    EXPECT_EQ(decoded.double_dots.size(), printed.planes[1].Count());
+    EXPECT_TRUE(std::all_of(decoded.double_dots.begin(), decoded.double_dots.end(),
+                            [](const quill_test::DoubleDot& d) { return d.colour == 1; }));
+  }
 
   int second = PrintAndWait("ink3q", {"CustomColorMode=1"}, &state);
   ASSERT_GT(second, 0);
@@ -560,6 +818,17 @@ TEST_F(CupsdE2E, QueueWithThePpdDefaultPrintsWithOneInk) {
   EXPECT_EQ(CountLine(log, "[quillfilter] color_mode=1"), 1) << log;
   EXPECT_EQ(CountLine(log, "[quillfilter] DocumentProcessInk1"), 1);
   ExpectPrinterBytes(ReadFile(output_));
+  // One ink: the red bar prints in black as the grey it is.
+  quill_test::DecodedBands decoded = DecodeOutput();
+  if (decoded.pages.size() == 1) {
+    quill_test::RasterPage both = red_;
+    for (uint32_t y = 40; y < 60; ++y) {
+      std::copy_n(black_.Row(y), 3 * both.header.cupsWidth, both.Row(y));
+    }
+    ExpectInk(both, decoded.pages[0].planes[0]);
+    EXPECT_EQ(decoded.pages[0].planes[1].Count(), 0u);
+    EXPECT_TRUE(decoded.double_dots.empty());
+  }
 }
 
 }  // namespace

@@ -90,4 +90,23 @@ bool WriteRasterFile(const std::string& path, const std::vector<RasterPage>& pag
   return close(fd) == 0 && ok;
 }
 
+bool ReadRasterFile(const std::string& path, std::vector<RasterPage>* pages) {
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+  bool ok = ras != nullptr;
+  RasterPage page;
+  while (ok && cupsRasterReadHeader2(ras, &page.header)) {
+    const cups_page_header2_t& h = page.header;
+    page.pixels.assign(size_t{h.cupsBytesPerLine} * h.cupsHeight, 0);
+    for (uint32_t y = 0; y < h.cupsHeight && ok && h.cupsBytesPerLine != 0; ++y) {
+      ok = cupsRasterReadPixels(ras, page.Row(y), h.cupsBytesPerLine) == h.cupsBytesPerLine;
+    }
+    if (ok) pages->push_back(page);
+  }
+  if (ras != nullptr) cupsRasterClose(ras);
+  close(fd);
+  return ok;
+}
+
 }  // namespace quill_test

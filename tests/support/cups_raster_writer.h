@@ -1,4 +1,5 @@
-// cups_raster_writer.h - CUPS raster streams written by the tests themselves.
+// cups_raster_writer.h - CUPS raster streams written (and read back) by the
+// tests themselves.
 //
 // Tests describe pages as a page header plus the pixel rows of its imaging
 // area and write them with libcupsimage (cupsRasterWriteHeader2 and
@@ -62,6 +63,12 @@ bool WriteRaster(int fd, const std::vector<RasterPage>& pages);
 
 // The same into a new file at `path`. Returns false on any failure.
 bool WriteRasterFile(const std::string& path, const std::vector<RasterPage>& pages);
+
+// Reads every page of the CUPS raster stream in the file at `path` (any
+// format libcups reads) into `pages`. Returns false when the file cannot be
+// opened or a page ends before all its rows were read; the pages read up to
+// then are kept.
+bool ReadRasterFile(const std::string& path, std::vector<RasterPage>* pages);
 
 }  // namespace quill_test
 
