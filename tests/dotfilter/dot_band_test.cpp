@@ -151,6 +151,19 @@ TEST(DotBand, InterleavedPassEndsOneColumnPastItsInk) {
   EXPECT_EQ(DiffDots(p.stream.pages[0].Plane(0), dots), "");
 }
 
+TEST(DotBand, BlankEvenPassStillFeedsTheRowStep) {
+  // Ink only in row 1 (the first odd row), column 0: the even pass sends
+  // nothing, ESC J 1 follows anyway, then the odd pass up to the end of the
+  // window of columns 0 and 1 (two columns of one byte; the count is
+  // 2 * 2 / 2), then the row feed.
+  DotRows dots = BlankDots(4, 16);
+  dots[1][0] = 1;
+  const Printed p = Print({MakePage(Interleave144(4, 16), dots)}, nullptr, {1, 2, true});
+  ASSERT_EQ(p.run.status, 0) << p.run.err;
+  EXPECT_EQ(ToHex(p.run.out),
+            "1B 40 1B 33 18 1B 4A 01 0D 1B 2A 01 02 00 80 00 1B 4A 0F 1B 40");
+}
+
 TEST(DotBand, PartialInterleavedBandAtPageEnd) {
   // 5 rows: only part of the even group; and 11 rows: one full group and
   // part of the odd one.

@@ -283,41 +283,64 @@ bool WriteAll(int fd, const uint8_t* data, size_t len) {
   return true;
 }
 
-TEST(DotJob, SigtermStopsBetweenRowsAndEndsTheJob) {
+// Runs quilldot on the raster of `pages` (uncompressed, so rows sit at known
+// offsets) fed through a pipe: the first `split` bytes, then SIGTERM once the
+// filter has written `progress` and blocks reading, then the rest.
+RunResult RunCancelled(const std::vector<RasterPage>& pages, size_t split,
+                       const std::string& progress) {
   signal(SIGPIPE, SIG_IGN);
   TempDir dir;
-  const unsigned kWidth = 64, kHeight = 400, kRowsFirst = 130;
-  const DotRows dots = RandomDots(kWidth, kHeight, 28, 30);
-  const DotRows next = RandomDots(kWidth, 16, 29, 30);
-  ASSERT_TRUE(WriteRaster(dir.File("job.ras"),
-                          {MakePage(Header8(kWidth, kHeight), dots),
-                           MakePage(Header8(kWidth, 16), next)},
-                          /*compressed=*/false));
+  RunResult r;
+  EXPECT_TRUE(WriteRaster(dir.File("job.ras"), pages, /*compressed=*/false));
   const Bytes raster = ReadFileBytes(dir.File("job.ras"));
-  // Uncompressed stream: sync word, header, then rows of 8 bytes.
-  const size_t split = 4 + sizeof(cups_page_header2_t) + kRowsFirst * (kWidth / 8);
-  ASSERT_GT(raster.size(), split);
+  EXPECT_GT(raster.size(), split);
+  if (raster.size() <= split) return r;
 
   Child child = StartWithPipe(QuilldotPath(), JobArgs(""), {}, dir.File("out"), dir.File("err"));
-  ASSERT_GT(child.pid, 0);
-  ASSERT_TRUE(WriteAll(child.stdin_fd, raster.data(), split));
+  EXPECT_GT(child.pid, 0);
+  if (child.pid <= 0) return r;
+  WriteAll(child.stdin_fd, raster.data(), split);
 
-  // Wait (bounded) until the filter has passed row 128 and blocks on row 130.
+  // Wait (bounded) until the filter has written the progress line and
+  // blocks on the rows not yet sent.
   const time_t deadline = time(nullptr) + 20;
-  while (time(nullptr) < deadline &&
-         FileText(dir.File("err")).find("INFO: Printing page 1, 32% complete...") ==
-             std::string::npos)
+  while (time(nullptr) < deadline && FileText(dir.File("err")).find(progress) == std::string::npos)
     usleep(2000);
   while (time(nullptr) < deadline && ProcessState(child.pid) != 'S') usleep(2000);
-  ASSERT_EQ(ProcessState(child.pid), 'S');
+  EXPECT_EQ(ProcessState(child.pid), 'S');
   kill(child.pid, SIGTERM);
   WriteAll(child.stdin_fd, raster.data() + split, raster.size() - split);
   close(child.stdin_fd);
 
-  RunResult r;
   WaitChild(child.pid, 30, &r);
   r.out = ReadFileBytes(dir.File("out"));
   r.err = FileText(dir.File("err"));
+  return r;
+}
+
+// Uncompressed stream: sync word, header, then the rows.
+size_t RowOffset(unsigned row, unsigned bytes_per_line) {
+  return 4 + sizeof(cups_page_header2_t) + static_cast<size_t>(row) * bytes_per_line;
+}
+
+// True when the page holds exactly rows [0, n) of dots for n = rows or
+// rows + 1 (the row being read when the signal came may still be printed).
+bool PrintedFirstRows(const quill_test::DotPlane& plane, const DotRows& dots, unsigned rows) {
+  for (unsigned n : {rows, rows + 1}) {
+    DotRows expected = dots;
+    BlankRows(&expected, n, static_cast<unsigned>(dots.size()));
+    if (DiffDots(plane, expected).empty()) return true;
+  }
+  return false;
+}
+
+TEST(DotJob, SigtermStopsBetweenRowsAndEndsTheJob) {
+  const unsigned kWidth = 64, kHeight = 400, kRowsFirst = 130;
+  const DotRows dots = RandomDots(kWidth, kHeight, 28, 30);
+  const DotRows next = RandomDots(kWidth, 16, 29, 30);
+  const RunResult r =
+      RunCancelled({MakePage(Header8(kWidth, kHeight), dots), MakePage(Header8(kWidth, 16), next)},
+                   RowOffset(kRowsFirst, kWidth / 8), "INFO: Printing page 1, 32% complete...");
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("INFO: Job 7 finished.\n"), std::string::npos);
@@ -327,15 +350,37 @@ TEST(DotJob, SigtermStopsBetweenRowsAndEndsTheJob) {
   const DotStream s = DecodeDotStream(r.out, k8Rows);
   ASSERT_EQ(s.error, "");
   ASSERT_EQ(s.pages.size(), 2u);  // the cut-short page and the final reset
-  // The row being read when the signal came is the last one printed.
-  bool matched = false;
-  for (unsigned rows : {kRowsFirst, kRowsFirst + 1}) {
-    DotRows expected = dots;
-    BlankRows(&expected, rows, kHeight);
-    matched = matched || DiffDots(s.pages[0].Plane(0), expected).empty();
-  }
-  EXPECT_TRUE(matched);
+  EXPECT_TRUE(PrintedFirstRows(s.pages[0].Plane(0), dots, kRowsFirst));
   EXPECT_EQ(ToHex(s.PageBytes(1)), "1B 40");
+}
+
+TEST(DotJob, SigtermDuringTheFirstCopyStartsAndEndsTheOthersWithoutRows) {
+  // The copies after the first come from the page store; once cancelled
+  // they are still started and ended, but get no rows.
+  const unsigned kWidth = 64, kHeight = 400, kRowsFirst = 130;
+  const DotRows dots = RandomDots(kWidth, kHeight, 32, 30);
+  cups_page_header2_t h = Header8(kWidth, kHeight);
+  h.NumCopies = 3;
+  const RunResult r = RunCancelled({MakePage(h, dots), MakePage(Header8(kWidth, 8),
+                                                               RandomDots(kWidth, 8, 33, 30))},
+                                   RowOffset(kRowsFirst, kWidth / 8),
+                                   "INFO: Printing page 1, 32% complete...");
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("PAGE: 1, 1/3 copies\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("PAGE: 1, 2/3 copies\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("PAGE: 1, 3/3 copies\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("PAGE: 2"), std::string::npos);
+  EXPECT_NE(r.err.find("INFO: Job 7 finished.\n"), std::string::npos);
+
+  const DotStream s = DecodeDotStream(r.out, k8Rows);
+  ASSERT_EQ(s.error, "");
+  ASSERT_EQ(s.pages.size(), 4u);  // three copies and the final reset
+  EXPECT_TRUE(PrintedFirstRows(s.pages[0].Plane(0), dots, kRowsFirst));
+  // Model 0 without a PPD: the page set-up and nothing else.
+  EXPECT_EQ(ToHex(s.PageBytes(1)), "1B 40 1B 33 18");
+  EXPECT_EQ(ToHex(s.PageBytes(2)), "1B 40 1B 33 18");
+  EXPECT_EQ(ToHex(s.PageBytes(3)), "1B 40");
 }
 
 }  // namespace

@@ -237,6 +237,19 @@ TEST(DotRaster, WorstCasePackBitsOfWideRowsFits) {
   EXPECT_EQ(DiffDots(p.stream.pages[0].Plane(0), expected), "");
 }
 
+TEST(DotRaster, PageLengthAndTopAreTruncated) {
+  // 300 dpi: unit 3600 / 300 = 12; page length 842 * 300 / 72 = 3508.33 ->
+  // 3508 (B4 0D); top (600 - 582) * 300 / 72 = 75 (4B 00).
+  PpdSpec ppd = Model(3);
+  cups_page_header2_t h = RasterHeader(16, 1, 300, 300, 1, 0);
+  h.PageSize[1] = 842;
+  const Printed p = Print({RasterPage{h, {HexBytes("00 00")}}}, &ppd);
+  ASSERT_EQ(p.run.status, 0) << p.run.err;
+  EXPECT_EQ(ToHex(p.run.out),
+            "1B 40 1B 28 47 01 00 01 1B 28 55 01 00 0C 1B 28 43 02 00 B4 0D "
+            "1B 28 63 04 00 4B 00 B4 0D 1B 28 56 02 00 00 00 0C 1B 40");
+}
+
 TEST(DotRaster, OnePageSizeGivesTopZero) {
   PpdSpec ppd = Model(2);
   ppd.sizes = {{"Letter", 612, 792, 770}};
