@@ -17,6 +17,7 @@
 #include "doc_api.h"
 #include "filter_job.h"
 #include "filter_test_util.h"
+#include "support/band_decoder.h"
 #include "support/cups_raster_writer.h"
 #include "support/ppd_writer.h"
 
@@ -714,6 +715,72 @@ TEST_F(FilterJobTest, RealLibraryWritesTheDocumentCommands) {
                                  kInk1Options + kLongStart),
             2);  // at StartDoc2 and at ProcessPage2
   EXPECT_EQ(CountLine(r.err, "INFO: [quillfilter] Job 7 finished."), 1);
+}
+
+// One- and eight-bit pages go through the real library at their own depth
+// and come out dot for dot where the imaging box puts them; the copies of
+// a page print the same dots (the canvas is not changed by the library).
+TEST_F(FilterJobTest, RealLibraryPrintsOneAndEightBitPagesWhereTheyArePlaced) {
+  // Sheet 72 x 36 points at 360 dpi (360 x 180 dots); box 9..63 across,
+  // 9 (bottom) .. 27 (top): 270 x 90 dots starting at column 45, row 45.
+  auto ink = [](uint32_t x, uint32_t y) { return (x / 7 + y / 5) % 3 == 0; };
+  auto make = [&](unsigned bits, cups_cspace_t space, unsigned copies) {
+    RasterPageSpec spec = PageAt(360, 360);
+    spec.page_width_pt = 72.0f;
+    spec.page_height_pt = 36.0f;
+    float box[4] = {9.0f, 9.0f, 63.0f, 27.0f};
+    std::memcpy(spec.box, box, sizeof box);
+    spec.bits_per_pixel = bits;
+    spec.color_space = space;
+    spec.row_count = 24;
+    spec.num_copies = copies;
+    RasterPage page = MakePage(spec, 0);
+    for (uint32_t y = 0; y < page.header.cupsHeight; ++y) {
+      for (uint32_t x = 0; x < page.header.cupsWidth; ++x) {
+        const bool dot = ink(x, y);
+        if (bits == 1) {
+          const bool set = space == CUPS_CSPACE_K ? dot : !dot;
+          if (set) page.Row(y)[x / 8] |= static_cast<uint8_t>(0x80 >> (x % 8));
+        } else {
+          // K: 255 is full ink; SW: 0 is black.
+          page.Row(y)[x] = (space == CUPS_CSPACE_K) == dot ? 255 : 0;
+        }
+      }
+    }
+    return page;
+  };
+  const std::vector<RasterPage> pages = {make(1, CUPS_CSPACE_K, 2), make(1, CUPS_CSPACE_W, 1),
+                                         make(8, CUPS_CSPACE_SW, 1), make(8, CUPS_CSPACE_K, 1)};
+  ASSERT_EQ(pages[0].header.cupsWidth, 270u);
+  ASSERT_EQ(pages[0].header.cupsHeight, 90u);
+  std::string path = dir_.File("job.ras");
+  ASSERT_TRUE(quill_test::WriteRasterFile(path, pages));
+  JobResult r = RunJob({"7", "user", "title", "1", "", path}, quill_filter::LibraryApi());
+  ASSERT_EQ(r.status, 0);
+  EXPECT_EQ(CountContaining(r.err, "ERROR:"), 0) << r.err;
+  ASSERT_GT(r.out.size(), 14u);
+  const std::vector<uint8_t> bytes(r.out.begin() + 14, r.out.end());  // after the start command
+  const quill_test::DecodedBands decoded = quill_test::DecodeBands(bytes, quill_test::BandGeometry{});
+  EXPECT_TRUE(decoded.problems.empty()) << decoded.problems.front();
+  EXPECT_TRUE(decoded.double_dots.empty());
+  ASSERT_EQ(decoded.pages.size(), 5u) << decoded.Summary().substr(0, 1000);
+  for (size_t p = 0; p < decoded.pages.size(); ++p) {
+    const quill_test::DotPlane& dots = decoded.pages[p].planes[0];
+    int wrong = 0;
+    for (uint32_t y = 0; y < 180; ++y) {
+      for (uint32_t x = 0; x < 360; ++x) {
+        const bool inside = x >= 45 && x < 315 && y >= 45 && y < 135;
+        const bool expected = inside && ink(x - 45, y - 45);
+        if (dots.Dot(y, x) != expected && ++wrong <= 3) {
+          ADD_FAILURE() << "page " << p << ": dot (" << x << "," << y << ") is "
+                        << dots.Dot(y, x);
+        }
+      }
+    }
+    EXPECT_EQ(wrong, 0) << "page " << p;
+    EXPECT_LE(dots.Rows(), 180u);
+    EXPECT_LE(dots.Width(), 360u);
+  }
 }
 
 }  // namespace
