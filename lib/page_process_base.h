@@ -17,7 +17,6 @@ class PageProcessBase {
   // Stores the six values. A null WriteCallback discards the output.
   PageProcessBase(uint16_t XUnit, uint16_t YUnit, uint16_t XRes, uint16_t YRes,
                   write_callback WriteCallback, void* WriteHandle);
-  virtual ~PageProcessBase() = default;
 
   PageProcessBase(const PageProcessBase&) = delete;
   PageProcessBase& operator=(const PageProcessBase&) = delete;
@@ -26,6 +25,7 @@ class PageProcessBase {
   virtual void StartPage() = 0;
   // Ends the page. Called once, last.
   virtual void EndPage() = 0;
+  virtual ~PageProcessBase() = default;
 
   // Unit mapping, unsigned 32-bit: the product first, then the truncated
   // quotient. A zero divisor maps to 0 instead of faulting.

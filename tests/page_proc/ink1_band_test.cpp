@@ -2,6 +2,7 @@
 // and compared with the lines; the command framing is checked byte by byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "band_test_util.h"
@@ -267,6 +268,92 @@ TEST(Ink1Band, PositionedSegmentsSplitAtGapsOfATenthInch) {
             "GFX(m3,n101,x500,y0) POS(1998) GFX(m3,n1,x999,y0) CR FEED(24)");
 }
 
+// The segment rule of positioned band output, step by step as written:
+// returns the [first, last] column pairs of the segments of a band whose
+// columns are blank where `blank` says so, cw = content width, T = gap.
+std::vector<std::pair<uint32_t, uint32_t>> PlainSegments(const std::vector<bool>& blank,
+                                                         uint32_t cw, uint32_t T) {
+  std::vector<std::pair<uint32_t, uint32_t>> segs;
+  uint32_t c = 0;
+  for (;;) {
+    while (c < cw && blank[c]) ++c;  // step a
+    if (c >= cw) return segs;
+    const uint32_t s = c;
+    if (s == cw - 1) {  // step c
+      segs.push_back({s, s});
+      return segs;
+    }
+    for (uint32_t i = s + 1;; ++i) {  // step b
+      bool gap = cw - i >= T;
+      for (uint32_t k = i; gap && k < i + T; ++k) gap = blank[k];
+      if (gap) {
+        segs.push_back({s, i - 1});
+        c = i + T;
+        break;
+      }
+      if (i == cw - 1) {
+        segs.push_back({s, cw - 1});
+        return segs;
+      }
+    }
+  }
+}
+
+TEST(Ink1Band, PositionedSegmentsFollowTheGapRuleOnRandomBands) {
+  std::mt19937 rng(17);
+  for (uint16_t x_res : {5, 10, 20, 90, 360, 720}) {
+    const uint32_t T = x_res / 10u;
+    for (int round = 0; round < 60; ++round) {
+      // Positions of every column fit the 16 bits of the command.
+      const uint32_t width = 1 + rng() % std::min(600u, 65535u * x_res / 720u);
+      // Runs of ink and blank columns with lengths around the threshold.
+      std::vector<bool> blank(width, true);
+      bool ink = rng() % 2 == 0;
+      for (uint32_t c = 0; c < width;) {
+        const uint32_t len = 1 + rng() % (T + 3 + (rng() % 4 == 0 ? 2 * T : 0));
+        for (uint32_t k = c; k < c + len && k < width; ++k) blank[k] = !ink;
+        c += len;
+        ink = !ink;
+      }
+      TestPage page(width, 3);
+      for (uint32_t c = 0; c < width; ++c) {
+        if (!blank[c]) page.Set(rng() % 3, c);
+      }
+      uint32_t cw = width;
+      while (cw > 0 && blank[cw - 1]) --cw;
+
+      RecordingWriter out;
+      // A band of 8 lines holding 3: sent by the explicit OutputBand below.
+      PageProcessInk1 p(720, 360, x_res, 360, width, 0, 8, &RecordingWriter::Callback,
+                        out.Handle());
+      p.m_UseLocPos = true;
+      for (const Bytes& l : page.lines) p.OutputLine(l.data(), false);
+      p.OutputBand(false);
+
+      std::vector<Bytes> expected;
+      const uint8_t mode = x_res == 360 ? 3 : 2;  // ry 1: rx 2 or any other
+      for (const auto& [first, last] : PlainSegments(blank, cw, T)) {
+        Bytes pos = {0x1B, 0x24};
+        const uint32_t units = 720u * first / x_res;
+        pos.push_back(static_cast<uint8_t>(units));
+        pos.push_back(static_cast<uint8_t>(units >> 8));
+        expected.push_back(pos);
+        const uint32_t n = last - first + 1;
+        expected.push_back({0x1B, 0x2A, mode, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8)});
+        expected.push_back(Bytes(p.m_pBandBuf + first, p.m_pBandBuf + first + n));
+      }
+      if (cw > 0) expected.push_back({0x0D});
+      const std::vector<Bytes>& got = out.Calls();
+      size_t i = 0;
+      while (i < got.size() && i < expected.size() && got[i] == expected[i]) ++i;
+      ASSERT_TRUE(i == got.size() && i == expected.size())
+          << "x_res " << x_res << " round " << round << " width " << width << ": call " << i
+          << " is " << (i < got.size() ? ToHex(got[i]) : "missing") << ", expected "
+          << (i < expected.size() ? ToHex(expected[i]) : "none");
+    }
+  }
+}
+
 TEST(Ink1Band, OneColumnBandIsAOneColumnSegment) {
   const Units u{360, 360, 360, 360, 2};
   EXPECT_EQ(PositionedBand(u, 100, {{37, 37}}), "POS(37) GFX(m2,n1,x37,y0) CR FEED(24)");
@@ -441,6 +528,123 @@ TEST(Ink1Band, LogRecords) {
   EXPECT_EQ(log.Count(spdlog::level::debug, "middle page"), 1);
   EXPECT_EQ(log.Count(spdlog::level::debug, "feed to bottom"), 1);
   EXPECT_EQ(log.Count(spdlog::level::debug, "feed 100"), 1);
+}
+
+TEST(Ink1Band, UnitMappingFormsTheProductBeforeTruncating) {
+  PageProcessInk1 p(720, 1440, 300, 600, 8, 0, 24, nullptr, nullptr);
+  EXPECT_EQ(p.MapGfxToUnitX(1), 2u);      // 720 / 300 = 2.4
+  EXPECT_EQ(p.MapGfxToUnitX(5), 12u);     // 3600 / 300, not 5 * 2
+  EXPECT_EQ(p.MapGfxToUnitX(65535), 157284u);
+  EXPECT_EQ(p.MapGfxToUnitY(7), 16u);     // 10080 / 600 = 16.8
+  EXPECT_EQ(p.MapGfxToUnitY(100000), 240000u);
+  EXPECT_EQ(p.MapUnitYToGfx(5), 2u);      // 3000 / 1440 = 2.08
+  EXPECT_EQ(p.MapUnitYToGfx(65535), 27306u);
+}
+
+TEST(Ink1Band, ConstructorDerivesTheBandFromTheHead) {
+  // 180 units of 1/360 inch at 300 dpi: 150 lines, 19 bytes a column.
+  PageProcessInk1 p(360, 360, 300, 300, 1001, 7000, 180, nullptr, nullptr);
+  EXPECT_EQ(p.m_XUnit, 360);
+  EXPECT_EQ(p.m_YRes, 300);
+  EXPECT_EQ(p.m_Width, 1001u);
+  EXPECT_EQ(p.m_PageLength, 7000u);
+  EXPECT_EQ(p.m_FeedStride, 180);
+  EXPECT_EQ(p.m_BandHeight, 150);
+  EXPECT_EQ(p.m_BandHeightByte, 19);
+  EXPECT_EQ(p.m_BandBufSize, 1001u * 19);
+  EXPECT_EQ(p.m_VBit, 0x80);
+  EXPECT_EQ(p.m_VByte, 0);
+  EXPECT_TRUE(p.m_IsLastPage);
+  EXPECT_FALSE(p.m_NoUseEject);
+  EXPECT_FALSE(p.m_UseLocPos);
+  ASSERT_NE(p.m_pBandBuf, nullptr);
+  for (uint32_t i = 0; i < p.m_BandBufSize; ++i) ASSERT_EQ(p.m_pBandBuf[i], 0) << i;
+}
+
+TEST(Ink1Band, BandIsFullAtItsLastLineForEveryHeight) {
+  struct Case {
+    uint16_t head;  // = lines at 360 dpi
+    uint8_t vbyte, vbit;
+  };
+  for (const Case& c : {Case{150, 18, 0x02}, Case{128, 16, 0x80}, Case{24, 3, 0x80},
+                        Case{9, 1, 0x40}, Case{7, 0, 0x01}, Case{1, 0, 0x40}}) {
+    RecordingWriter out;
+    BandSpy p(360, 360, 360, 360, 8, 0, c.head, &RecordingWriter::Callback, out.Handle());
+    const Bytes line = {0x01};
+    for (int i = 1; i < c.head; ++i) p.OutputLine(line.data(), false);
+    EXPECT_TRUE(p.seen.empty()) << c.head;
+    p.OutputLine(line.data(), true);
+    ASSERT_EQ(p.seen.size(), 1u) << c.head;
+    EXPECT_EQ(p.seen[0].vbyte, c.vbyte) << c.head;
+    EXPECT_EQ(p.seen[0].vbit, c.vbit) << c.head;
+    EXPECT_EQ(p.seen[0].lines, c.head);
+    const DecodedBands d = DecodeBands(out.All(), Geometry({360, 360, 360, 360, 2}, c.head));
+    EXPECT_EQ(d.Summary(), "GFX(m2,n8,x0,y0) CR FEED(" + std::to_string(c.head) + ")");
+    EXPECT_TRUE(d.problems.empty()) << c.head;
+    EXPECT_EQ(d.pages[0].planes[0].Count(), c.head);
+  }
+}
+
+// Logs the virtual operations the band generator calls on itself.
+class CallSpy : public PageProcessInk1 {
+ public:
+  using PageProcessInk1::PageProcessInk1;
+  std::vector<std::string> calls;
+  void FlushLines(bool AutoFeed) override {
+    calls.push_back(std::string("FlushLines(") + (AutoFeed ? "1)" : "0)"));
+    PageProcessInk1::FlushLines(AutoFeed);
+  }
+  void OutputBand(bool AutoFeed) override {
+    calls.push_back(std::string("OutputBand(") + (AutoFeed ? "1)" : "0)"));
+    PageProcessInk1::OutputBand(AutoFeed);
+  }
+  void Init() override {
+    calls.push_back("Init");
+    PageProcessInk1::Init();
+  }
+  void OutputFeed(uint32_t Length) override {
+    calls.push_back("OutputFeed(" + std::to_string(Length) + ")");
+    PageProcessInk1::OutputFeed(Length);
+  }
+  void OutputFeedGfx(uint32_t Length) override {
+    calls.push_back("OutputFeedGfx(" + std::to_string(Length) + ")");
+    PageProcessInk1::OutputFeedGfx(Length);
+  }
+};
+
+std::string Join(const std::vector<std::string>& v) {
+  std::string s;
+  for (const std::string& x : v) s += (s.empty() ? "" : " ") + x;
+  return s;
+}
+
+TEST(Ink1Band, OperationsCallEachOtherThroughTheVirtualTable) {
+  // 8 lines a band at 180 dpi; feeds in 1/360 inch.
+  CallSpy p(360, 360, 360, 180, 8, 0, 16, nullptr, nullptr);
+  const Bytes line = {0x80};
+  // A full band is sent and emptied without Init.
+  for (int i = 0; i < 8; ++i) p.OutputLine(line.data(), true);
+  EXPECT_EQ(Join(p.calls), "OutputBand(1) OutputFeedGfx(8) OutputFeed(16)");
+  p.calls.clear();
+  for (int i = 0; i < 8; ++i) p.OutputLine(line.data(), false);
+  EXPECT_EQ(Join(p.calls), "OutputBand(0)");
+  p.calls.clear();
+  // An empty band is not sent, but still emptied.
+  p.FlushLines(true);
+  EXPECT_EQ(Join(p.calls), "FlushLines(1) Init");
+  p.calls.clear();
+  p.OutputLine(line.data(), false);
+  p.OutputLine(nullptr, false);
+  p.OutputLine(line.data(), false);
+  p.FlushLines(false);
+  EXPECT_EQ(Join(p.calls), "FlushLines(0) OutputBand(0) Init");
+  p.calls.clear();
+  p.OutputLine(line.data(), false);
+  p.EndPage();
+  EXPECT_EQ(Join(p.calls), "FlushLines(1) OutputBand(1) OutputFeedGfx(1) OutputFeed(2) Init");
+  p.calls.clear();
+  p.OutputFeedGfx(3);
+  EXPECT_EQ(Join(p.calls), "OutputFeedGfx(3) OutputFeed(6)");
 }
 
 // Hosts can hand in geometry the printer cannot describe; the processor
