@@ -388,6 +388,42 @@ TEST(PageRecords, TheRecordsOfOnePageInOrder) {
   EXPECT_TRUE(took);
 }
 
+TEST(PageRecords, StampOf900000000IsKeptAndOneBelowMeansNow) {
+  OneBitPage page = Asymmetric();
+  for (const char* options : {"time_stamp=900000000", "time_stamp=899999999"}) {
+    RecordingWriter writer;
+    CONV_PARAM2 cp = JobParam(writer, options);
+    DocumentProcessInk1 doc(&cp);
+    LogCapture log;
+    RASTER_INFO ri = page.Raster();
+    doc.ProcessPage(&ri);
+    const Bytes& rec = writer.Calls().at(0);
+    if (std::string(options) == "time_stamp=900000000") {
+      EXPECT_EQ(rec, HexBytes("1B 1D 1E 10 1D 00 E9 A4 35 1B 1D 1F"));
+      EXPECT_EQ(log.Count(spdlog::level::debug, "output timestamp 35A4E900H"), 1);
+    } else {
+      ASSERT_EQ(rec.size(), 12u);
+      const uint32_t stamp = rec[5] | rec[6] << 8 | rec[7] << 16 | uint32_t(rec[8]) << 24;
+      EXPECT_GT(stamp, 1500000000u) << "the time of printing";
+    }
+  }
+}
+
+TEST(PageRecords, InkIsCountedWithinTheRowWidthOnly) {
+  OneBitPage page(10, 4);
+  RASTER_INFO ri = page.Raster();
+  ri.img_p[1 * 2 + 0] = 0xFF;  // row 1: ten pixels and six padding bits set
+  ri.img_p[1 * 2 + 1] = 0xFF;
+  ri.img_p[3 * 2 + 1] = 0x3F;  // row 3: padding bits only
+  RecordingWriter writer;
+  CONV_PARAM2 cp = JobParam(writer, "", SHINGLING_NONE, 24, 4);
+  DocumentProcessInk1 doc(&cp);
+  LogCapture log;
+  doc.ProcessPage(&ri);
+  EXPECT_EQ(log.Count(spdlog::level::debug, "ink covering ratio: 25.00%"), 1);
+  EXPECT_EQ(log.Count(spdlog::level::debug, "content vertical range: 1-2"), 1);
+}
+
 TEST(PageRecords, RotationAndOffsetRecords) {
   ColourPage page(20, 30);
   RecordingWriter writer;
