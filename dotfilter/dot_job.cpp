@@ -52,6 +52,9 @@ PageStore AllocatePageStore(const CUPS_PAGE_HEADER& h) {
   const size_t row_bytes = h.cupsBytesPerLine;
   if (row_bytes != 0 && rows > std::numeric_limits<size_t>::max() / row_bytes)
     return PageStore(nullptr, &free);
+  // A page without rows still gets a (one-byte) store: calloc may answer a
+  // request for nothing with null, which would look like a lack of memory.
+  if (rows == 0 || row_bytes == 0) return PageStore(static_cast<uint8_t*>(calloc(1, 1)), &free);
   return PageStore(static_cast<uint8_t*>(calloc(rows, row_bytes)), &free);
 }
 
