@@ -111,8 +111,12 @@ void PlaceRow(const cups_page_header2_t& header, PixelLayout layout, const PageG
   if (y < 0 || y >= static_cast<int64_t>(geo.height)) return;
   uint8_t* dst = canvas + static_cast<size_t>(y) * geo.pitch;
 
-  // Source pixels [first, last) land inside the canvas.
-  const int64_t src_width = header.cupsWidth;
+  // Source pixels [first, last) land inside the canvas and lie inside the
+  // line (cupsWidth x depth can wrap in a corrupt header that libcups
+  // accepts, leaving a line shorter than cupsWidth pixels).
+  const uint64_t line_bits = uint64_t{header.cupsBytesPerLine} * 8;
+  const int64_t src_width = static_cast<int64_t>(
+      std::min<uint64_t>(header.cupsWidth, line_bits / std::max(1u, geo.bits_per_pixel)));
   const int64_t first = geo.x_off < 0 ? -geo.x_off : 0;
   const int64_t last = std::min<int64_t>(src_width, static_cast<int64_t>(geo.width) - geo.x_off);
   if (first >= last) return;

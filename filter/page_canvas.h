@@ -87,7 +87,8 @@ CanvasBuffer AllocateCanvas(uint64_t size);
 void FillWhite(const PageGeometry& geo, PixelLayout layout, uint8_t* canvas);
 
 // Places one raster row (cupsWidth pixels in the header's layout) on canvas
-// row `y_off + row`. Rows and pixels outside the canvas are dropped.
+// row `y_off + row`. Rows and pixels outside the canvas are dropped, and
+// no pixel beyond the line's cupsBytesPerLine bytes is read.
 // Requires: `line` holds header.cupsBytesPerLine bytes and `canvas`
 // geo.size bytes.
 void PlaceRow(const cups_page_header2_t& header, PixelLayout layout, const PageGeometry& geo,

@@ -2,6 +2,7 @@
 // reference model: every canvas pixel is either the raster pixel that lands
 // on it or white.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -227,6 +228,26 @@ TEST(PagePlacement, BoxesReachingPastTheCanvasAreClipped) {
   page = PatternPage24(spec);
   canvas = Place(page, &geo);
   EXPECT_EQ(canvas, std::vector<uint8_t>(40u * 30u * 3u, 255));
+}
+
+// A header whose cupsWidth x depth wrapped around 32 bits claims more
+// pixels than its lines hold: only the pixels inside the line are placed.
+TEST(PagePlacement, PixelsBeyondTheLineAreNotRead) {
+  RasterPageSpec spec;
+  spec.page_width_pt = 10.0f;
+  spec.page_height_pt = 1.0f;
+  RasterPage page = MakePage(spec, 0);
+  page.header.cupsWidth = 0x0AAAAAABu;  // x 24 bits = 2^32 + 8: 1 byte per line
+  page.header.cupsBytesPerLine = 6;     // two pixels
+  const uint8_t line[6] = {1, 2, 3, 4, 5, 6};
+  PageGeometry geo = ComputeGeometry(page.header);
+  std::vector<uint8_t> canvas(geo.size);
+  quill_filter::FillWhite(geo, PixelLayout::kChunky, canvas.data());
+  quill_filter::PlaceRow(page.header, PixelLayout::kChunky, geo, 0, line, canvas.data());
+  std::vector<uint8_t> expected(30, 255);
+  const uint8_t placed[6] = {3, 2, 1, 6, 5, 4};
+  std::copy(placed, placed + 6, expected.begin());
+  EXPECT_EQ(canvas, expected);
 }
 
 TEST(PagePlacement, ThirtyTwoBitPixelsKeepTheirFourthByteWhite) {
