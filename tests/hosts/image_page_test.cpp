@@ -236,8 +236,11 @@ TEST(ImagePage, OtherDepthsAreConvertedToOnesThePipelinePrints) {
   const std::string rgb48 = dir + "/rgb48.png";
   ASSERT_TRUE(SaveAndUnload(SixteenBitSamples(picture, FIT_RGB16), FIF_PNG, rgb48));
   const std::string rgb16 = dir + "/rgb16.bmp";
-  ASSERT_TRUE(SaveAndUnload(FreeImage_ConvertTo16Bits565(hosts_test::MakeBitmap(picture, Layout::kRgb24)),
-                            FIF_BMP, rgb16));
+  FIBITMAP* rgb24 = hosts_test::MakeBitmap(picture, Layout::kRgb24);
+  ASSERT_NE(rgb24, nullptr);
+  FIBITMAP* rgb565 = FreeImage_ConvertTo16Bits565(rgb24);
+  FreeImage_Unload(rgb24);
+  ASSERT_TRUE(SaveAndUnload(rgb565, FIF_BMP, rgb16));
 
   for (const std::string& path : {four, grey16, rgb48, rgb16}) {
     SCOPED_TRACE(path);
