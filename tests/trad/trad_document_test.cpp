@@ -134,6 +134,32 @@ TEST(TradDocument, OptionsAreReadAtConstructionAndUpdate) {
   EXPECT_FALSE(dot.m_DualColor);
 }
 
+TEST(TradDocument, UpdateWithoutParentReadsOnlyTheOwnKeys) {
+  RecordingWriter w;
+  CONV_PARAM2 cp = Param(w, nullptr);
+  DocumentProcessThermal thermal(&cp);
+  DocumentProcessDot24 dot(&cp);
+  EXPECT_EQ(0u, thermal.m_LeftMargin);
+  EXPECT_EQ(0u, thermal.m_MaxWidth);
+  EXPECT_FALSE(dot.m_DualColor);
+
+  CONV_PARAM2 next = Param(w, "left_margin=7:max_width=5:dual_color=1:nouse_eject=1");
+  thermal.Update(&next, false);
+  dot.Update(&next, false);
+  EXPECT_EQ(7u, thermal.m_LeftMargin);
+  EXPECT_EQ(5u, thermal.m_MaxWidth);
+  EXPECT_TRUE(dot.m_DualColor);
+  EXPECT_FALSE(thermal.m_NoUseEject);  // an Ink1 key: read only with the parent
+  EXPECT_FALSE(dot.m_NoUseEject);
+
+  // No option string: nothing changes.
+  CONV_PARAM2 none = Param(w, nullptr);
+  thermal.Update(&none, true);
+  dot.Update(&none, true);
+  EXPECT_EQ(7u, thermal.m_LeftMargin);
+  EXPECT_TRUE(dot.m_DualColor);
+}
+
 // One page through a thermal document; returns the stream of the page.
 Bytes ThermalPage(const char* options, BitPage& page, uint32_t page_length = 0) {
   RecordingWriter w;
