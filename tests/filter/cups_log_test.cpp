@@ -2,7 +2,13 @@
 // filter and of the library, the direct printf functions) ends in the same
 // "LEVEL: [quillfilter] message" form on one stream.
 
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -98,6 +104,65 @@ TEST(CupsLogFormat, DirectFunctionsWriteLongMessagesWhole) {
   logi("%s\n", long_arg.c_str());
   EXPECT_EQ(log.Text(), "DEBUG: [quillfilter] " + long_format + " " + long_arg + "\n" +
                             "INFO: [quillfilter] " + long_arg + "\n");
+}
+
+// The same records on a terminal and on a pipe: the sink writes no colour
+// or other escape sequences for a terminal. (The terminal is put in raw
+// mode so that its own line discipline adds nothing either.)
+TEST(CupsLogFormat, TerminalAndPipeGetTheSameBytes) {
+  auto write_records = [](FILE* stream) {
+    quill_filter::init_log(stream);
+    quill_log::Error("error %d", 1);
+    quill_filter::LogRecord(spdlog::level::warn, "warning {}", 2);
+    logd("debug %s\n", "3");
+    quill_filter::init_log(stderr);
+    spdlog::drop("quill");
+  };
+  auto drain = [](int fd) {
+    std::string text;
+    char buf[256];
+    for (;;) {
+      pollfd p{fd, POLLIN, 0};
+      if (poll(&p, 1, 200) <= 0) break;
+      ssize_t n = read(fd, buf, sizeof buf);
+      if (n <= 0) break;
+      text.append(buf, static_cast<size_t>(n));
+    }
+    return text;
+  };
+
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  FILE* pipe_stream = fdopen(pipe_fds[1], "w");
+  ASSERT_NE(pipe_stream, nullptr);
+  write_records(pipe_stream);
+  std::fclose(pipe_stream);
+  const std::string from_pipe = drain(pipe_fds[0]);
+  close(pipe_fds[0]);
+
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  ASSERT_TRUE(isatty(slave));
+  termios raw;
+  ASSERT_EQ(tcgetattr(slave, &raw), 0);
+  cfmakeraw(&raw);
+  ASSERT_EQ(tcsetattr(slave, TCSANOW, &raw), 0);
+  FILE* tty_stream = fdopen(slave, "w");
+  ASSERT_NE(tty_stream, nullptr);
+  write_records(tty_stream);
+  const std::string from_tty = drain(master);
+  std::fclose(tty_stream);
+  close(master);
+
+  EXPECT_EQ(from_pipe,
+            "ERROR: [quillfilter] error 1\n"
+            "WARNING: [quillfilter] warning 2\n"
+            "DEBUG: [quillfilter] debug 3\n");
+  EXPECT_EQ(from_tty, from_pipe);
 }
 
 TEST(CupsLogFormat, InitLogReplacesAnEarlierLoggerAndKeepsOneSink) {

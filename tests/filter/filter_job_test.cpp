@@ -3,6 +3,7 @@
 // option string and canvas the library would receive can be checked), or
 // the internal library itself for the bytes of a whole job.
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -262,7 +263,7 @@ TEST_F(FilterJobTest, ParametersHandedToTheLibrary) {
   EXPECT_EQ(page.ri.x_res, 72);
   EXPECT_EQ(page.ri.y_res, 72);
   EXPECT_EQ(page.ri.bpp, 24);
-  EXPECT_EQ(page.ri.palette[0], 0u);
+  EXPECT_EQ(std::count(std::begin(page.ri.palette), std::end(page.ri.palette), 0u), 256);
   EXPECT_EQ(fake_.Of("start_doc2")[0]->options, page.options);
 
   // The header is described line by line before the page is sent.
