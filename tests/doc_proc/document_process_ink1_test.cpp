@@ -36,7 +36,8 @@ OneBitPage Asymmetric(uint32_t w = 40, uint32_t h = 60) {
   OneBitPage p(w, h);
   for (uint32_t r = 2; r < 9; ++r)
     for (uint32_t c = 1; c < 6; ++c) p.Set(r, c);
-  for (uint32_t c = 0; c < w; c += 3) p.Set(40, c);
+  const uint32_t dots_row = h > 40 ? 40 : h * 2 / 3;
+  for (uint32_t c = 0; c < w; c += 3) p.Set(dots_row, c);
   p.Set(h - 1, w - 1);
   return p;
 }
