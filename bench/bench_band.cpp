@@ -2,8 +2,12 @@
 // (2976 x 4209 one-bit pixels, about 10% ink), with the plain bit-by-bit
 // packing as the baseline. Rows per second are reported as "rows/s".
 //
+// Every line is merged into the band buffer as it comes (the buffer must
+// hold every line between calls), visiting only the dots: the cost follows
+// the ink, and each dot is one read-modify-write of a column byte.
+//
 // Two pages: "random" has every dot set with probability 0.1 (no blank
-// input bytes to skip: the worst case for the product), "text" has lines of
+// input words to skip: the worst case for the product), "text" has lines of
 // glyph-like ink blocks with blank margins and line gaps, like a printed
 // page, at the same overall coverage.
 #include <benchmark/benchmark.h>

@@ -104,6 +104,50 @@ TEST(Ink3Band, BandOutputRestoresWidthAndBuffer) {
   EXPECT_EQ(p.m_VBit, 0x40);
 }
 
+// Records which plane the band output looks at when it feeds.
+class FeedSpy : public PageProcessInk3 {
+ public:
+  using PageProcessInk3::PageProcessInk3;
+  std::vector<std::pair<uint32_t, const uint8_t*>> at_feed;  // m_Width, m_pBandBuf
+  void OutputFeedGfx(uint32_t Length) override {
+    at_feed.push_back({m_Width, m_pBandBuf});
+    PageProcessInk3::OutputFeedGfx(Length);
+  }
+};
+
+TEST(Ink3Band, TheBandFeedComesFromTheColourOnePass) {
+  for (bool swap : {false, true}) {
+    for (bool dup : {false, true}) {
+      RecordingWriter out;
+      FeedSpy p(360, 360, 360, 360, 64, 0, 24, &RecordingWriter::Callback, out.Handle());
+      p.m_SwapRedBlack = swap;
+      p.m_DupRed = dup;
+      uint8_t* const buf = p.m_pBandBuf;
+      const Bytes line(8, 0x11);
+      for (int i = 0; i < 24; ++i) p.OutputLine(line.data(), true);
+      // One feed per band, while the colour-1 plane is selected.
+      ASSERT_EQ(p.at_feed.size(), 1u);
+      EXPECT_EQ(p.at_feed[0].first, 32u);
+      EXPECT_EQ(p.at_feed[0].second, swap ? buf : buf + 32 * 3);
+      EXPECT_EQ(p.m_Width, 64u);
+      EXPECT_EQ(p.m_pBandBuf, buf);
+      // Each pass is one call per command: colour, header, data, CR.
+      std::vector<std::string> calls;
+      for (const Bytes& c : out.Calls()) calls.push_back(c.size() > 8 ? "data" : ToHex(c));
+      std::vector<std::string> want = {"1B 72 00", "1B 2A 02 20 00", "data", "0D"};
+      if (dup) {
+        for (const char* c : {"1B 72 01", "1B 2A 02 20 00", "data", "0D", "1B 4A 00"}) {
+          want.push_back(c);
+        }
+      }
+      for (const char* c : {"1B 72 01", "1B 2A 02 20 00", "data", "0D", "1B 4A 18"}) {
+        want.push_back(c);
+      }
+      EXPECT_EQ(calls, want) << swap << dup;
+    }
+  }
+}
+
 TEST(Ink3Band, DecodedPlanesEqualTheHalvesOfTheLines) {
   std::mt19937 rng(3);
   for (uint32_t band : {24u, 180u, 1u}) {
