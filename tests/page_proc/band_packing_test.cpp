@@ -1,4 +1,4 @@
-// The product's eight-rows-at-a-time packing against the plain bit-by-bit
+// The product's word-at-a-time line merging against the plain bit-by-bit
 // packing: both run the same random sequence of lines, flushes, feeds and
 // direct band outputs, and must write the same calls with the same bytes.
 #include <gtest/gtest.h>

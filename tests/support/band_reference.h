@@ -1,5 +1,5 @@
 // band_reference.h - the plain bit-by-bit line packing of the band
-// generators, kept as the oracle of their eight-rows-at-a-time packing.
+// generators, kept as the oracle of their word-at-a-time merging.
 #ifndef QUILL_TESTS_SUPPORT_BAND_REFERENCE_H_
 #define QUILL_TESTS_SUPPORT_BAND_REFERENCE_H_
 
