@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "fi_bitmap.h"
@@ -166,10 +167,13 @@ extern "C" ETS_Ctx* ets_new(const ETS_Params* params) {
     return nullptr;
   }
   for (int p = 0; p < params->n_planes; ++p) {
-    const int c1 = Log2(params->levels) + Log2(params->aspect_x) + Log2(params->aspect_y) + 6 -
-                   (params->c1_scale != nullptr ? params->c1_scale[p] : 0);
-    if (c1 < 0 || c1 > 16) {
-      quill_log::Error("ets_new: distance scale exponent %d of plane %d out of range", c1, p);
+    // The distance cap 2^(c1 + 14) and the shift by 16 - c1 are defined
+    // for c1 in -14..16.
+    const int64_t c1 = int64_t{Log2(params->levels)} + Log2(params->aspect_x) + Log2(params->aspect_y) + 6 -
+                       (params->c1_scale != nullptr ? params->c1_scale[p] : 0);
+    if (c1 < -14 || c1 > 16) {
+      quill_log::Error("ets_new: distance scale exponent %lld of plane %d out of range",
+                       static_cast<long long>(c1), p);
       return nullptr;
     }
   }
@@ -216,6 +220,81 @@ extern "C" ETS_Ctx* ets_new(const ETS_Params* params) {
 
 namespace {
 
+// Branch-free selections for the serial loops of the distance pass and the
+// image driver's case. Their conditions alternate without a pattern, so
+// branches would mispredict about every other pixel, and gcc turns several
+// selections on one condition into a branch. Each helper keeps its in/out
+// arguments when the condition holds and otherwise replaces them by the
+// values given with them.
+#if defined(__GNUC__) && defined(__x86_64__)
+// x, y, z stay when s < k, else they become x2, y2, z2.
+inline void KeepIfLess(int s, int k, int& x, int x2, int& y, int y2, int& z, int z2) {
+  asm("cmpl %[k], %[s]\n\t"
+      "cmovge %[x2], %[x]\n\t"
+      "cmovge %[y2], %[y]\n\t"
+      "cmovge %[z2], %[z]"
+      : [x] "+&r"(x), [y] "+&r"(y), [z] "+&r"(z)
+      : [s] "r"(s), [k] "rm"(k), [x2] "rm"(x2), [y2] "rm"(y2), [z2] "rm"(z2)
+      : "cc");
+}
+// r, a, b, bias, z stay when flag is 0, else they become the second values.
+inline void TakeIfSet(int flag, int& r, int r2, int& a, int a2, int& b, int b2, int& bias, int bias2,
+                      int& z, int z2) {
+  asm("testl %[f], %[f]\n\t"
+      "cmovne %[r2], %[r]\n\t"
+      "cmovne %[a2], %[a]\n\t"
+      "cmovne %[b2], %[b]\n\t"
+      "cmovne %[bias2], %[bias]\n\t"
+      "cmovne %[z2], %[z]"
+      : [r] "+&r"(r), [a] "+&r"(a), [b] "+&r"(b), [bias] "+&r"(bias), [z] "+&r"(z)
+      : [f] "r"(flag), [r2] "rm"(r2), [a2] "rm"(a2), [b2] "rm"(b2), [bias2] "rm"(bias2), [z2] "rm"(z2)
+      : "cc");
+}
+// Returns w >= bound (0 or 1); when it is 1, r, a, b, err become r2, a2,
+// b2, err2.
+inline int DotIfReached(int64_t w, int64_t bound, int& r, int r2, int& a, int a2, int& b, int b2, int& err,
+                        int err2) {
+  int dot = 0;
+  asm("cmpq %[bound], %[w]\n\t"
+      "setge %b[dot]\n\t"
+      "cmovge %[r2], %[r]\n\t"
+      "cmovge %[a2], %[a]\n\t"
+      "cmovge %[b2], %[b]\n\t"
+      "cmovge %[err2], %[err]"
+      : [dot] "+&q"(dot), [r] "+&r"(r), [a] "+&r"(a), [b] "+&r"(b), [err] "+&r"(err)
+      : [w] "r"(w), [bound] "rm"(bound), [r2] "rm"(r2), [a2] "rm"(a2), [b2] "rm"(b2), [err2] "rm"(err2)
+      : "cc");
+  return dot;
+}
+#else
+inline void KeepIfLess(int s, int k, int& x, int x2, int& y, int y2, int& z, int z2) {
+  if (!(s < k)) {
+    x = x2;
+    y = y2;
+    z = z2;
+  }
+}
+inline void TakeIfSet(int flag, int& r, int r2, int& a, int a2, int& b, int b2, int& bias, int bias2,
+                      int& z, int z2) {
+  if (flag != 0) {
+    r = r2;
+    a = a2;
+    b = b2;
+    bias = bias2;
+    z = z2;
+  }
+}
+inline int DotIfReached(int64_t w, int64_t bound, int& r, int r2, int& a, int a2, int& b, int b2, int& err,
+                        int err2) {
+  if (w < bound) return 0;
+  r = r2;
+  a = a2;
+  b = b2;
+  err = err2;
+  return 1;
+}
+#endif
+
 // Smooths the coupling line from right to left.
 void SmoothCoupling(ETS_Ctx* etc) {
   int* c_line = etc->c_line;
@@ -245,13 +324,17 @@ void PrepareDistances(ETS_Ctx* etc) {
       const int rl = r_line[x];
       const int al = a_line[x];
       const int bl = b_line[x];
-      // All ones when the distance grows from the right-hand neighbour;
-      // masks instead of branches, which mispredict on dot patterns.
-      const int grow = -static_cast<int>(rv + av + bv < rl + bl);
-      rv = ((rv + av) & grow) | (rl & ~grow);
-      av = ((av + 2 * ay2) & grow) | (al & ~grow);
-      bv = (bv & grow) | (bl & ~grow);
-      rv = rv > rlimit ? rlimit : rv;
+      // The distance grows from the right-hand neighbour, or restarts from
+      // this column's own state; either way capped at rlimit (taking the
+      // cap before the choice gives the same value and a shorter chain).
+      const int grown = rv + av;
+      int rn = grown > rlimit ? rlimit : grown;
+      int an = av + 2 * ay2;
+      int bn = bv;
+      KeepIfLess(grown + bv, rl + bl, rn, rl > rlimit ? rlimit : rl, an, al, bn, bl);
+      rv = rn;
+      av = an;
+      bv = bn;
       a_line[x] = av;
       b_line[x] = bv + 2 * ax2;
       r_line[x] = rv + bv;
@@ -391,25 +474,57 @@ void LineOnePlane(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __re
   etc->seed2 = seed2;
 }
 
-// The image driver's case (one plane, two levels, no coupling, ets_style 1,
-// noise from the matrix), with everything that does not depend on the
-// pixel just decided computed for the whole line first, so that the serial
-// loop keeps only the error and distance chains.
+// The distance bias of ets_style 1 for distance r (0 without an expected
+// distance). min(r, rlimit) * 2^(16 - c1) is at most 2^30.
+inline int Bias(int r, int expected, int rlimit, int rmul) {
+  const int t = (r < rlimit ? r : rlimit) * rmul - expected;
+  const int t8 = t >> 3;
+  const int bias = t8 < t ? t8 : t;  // t > 0: t / 8 (shift), else t
+  return expected != 0 ? bias : 0;
+}
+
+// The image driver's case: one plane, two levels, no coupling, ets_style 1,
+// noise from the matrix.
 //
 // The decision of the plain form is
-//   dot = clamp(o + bias + noise, elo, ehi) + e0 >= 2^15,  o = Z >> 4,
-//   Z = 7 * left + 3 * above_right + 5 * above + above_left.
+//   dot = clamp(o + bias + noise, elo, ehi) + e0 >= 2^15.
 // With T = 2^15 - e0: when T <= elo every value passes, when T > ehi none
-// does, otherwise (the clamp being monotonic) dot = o + bias + noise >= T,
-// and since floor(Z / 16) >= K exactly when Z >= 16 K for integers,
-//   dot = Z + 16 * bias >= 16 * (T - noise).
+// does, otherwise (the clamp being monotonic) dot = o + bias >= T - noise.
 // The right-hand side (or a bound that always or never passes, and never
-// for pixels without ink) is precomputed per pixel.
+// for pixels without ink) is computed for the whole line first.
+//
+// The serial loop is short because both outcomes of a pixel are prepared
+// before its left neighbour is decided. After a dot the distance state is
+// reset (r 0, a ay2, b ax2, the values a line starts with), so the state
+// the next pixel sees then, and its bias, depend on that pixel's column
+// alone; the other outcome carries the state on from the left. Likewise Z
+// of the next pixel is 7 * stored + (above terms), and a dot takes 65536
+// off stored. The decision then only selects between prepared values, and
+// the selections are free of branches (see KeepIfLess).
+struct DriverByte {
+  int64_t base;     // T, or a bound that always or never passes
+  int ink;          // e0
+  int expected;     // expected_r
+  int noise_shift;  // 24 - rs
+  int bias_reset;   // the bias at distance ay2
+};
+
+struct DriverPixel {
+  int64_t bound;   // o + bias must reach this for a dot
+  int ink;         // e0
+  int expected;    // expected_r
+  int above;       // 3 x above-right + 5 x above + above-left
+  int bias_reset;  // the bias after a dot on the left
+};
+
+// kDriver: aspect 1:1 and c1 6, the image driver's values, as constants
+// (which frees registers in the serial loop).
+template <bool kDriver>
 void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __restrict src) {
   ETS_PlaneCtx* pc = etc->plane_ctx[0];
   const int width = etc->width;
-  const int ax2 = etc->aspect_x * etc->aspect_x;
-  const int ay2 = etc->aspect_y * etc->aspect_y;
+  const int ax2 = kDriver ? 1 : etc->aspect_x * etc->aspect_x;
+  const int ay2 = kDriver ? 1 : etc->aspect_y * etc->aspect_y;
   const signed char* __restrict tmline = etc->tmmat + (etc->y % etc->tmheight) * etc->tmwid;
   const int tmmask = etc->tmwid - 1;
   const int tm_offset = pc->tm_offset;
@@ -419,88 +534,99 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
   int* __restrict r_line = pc->r_line;
   int* __restrict a_line = pc->a_line;
   int* __restrict b_line = pc->b_line;
-  const int* __restrict lut = pc->lut;
-  const int* __restrict dist_lut = pc->dist_lut;
-  const signed char* __restrict rs_lut = pc->rs_lut;
-  const int c1 = pc->c1;
+  const int c1 = kDriver ? 6 : pc->c1;
+  const int rmul = 1 << (16 - c1);
   const int rlimit = 1 << (c1 + 14);
   constexpr int64_t kAlways = -(int64_t{1} << 60);
   constexpr int64_t kNever = int64_t{1} << 60;
+  constexpr int kDotZ = 7 * 65536;  // what a dot takes off Z of the next pixel
 
-  // Per input byte: 16 T, or a bound that always or never passes (never for
-  // bytes without ink); and the noise shift. A bound that always or never
-  // passes stays so after the noise (at most 2^35) is taken off it.
-  int64_t base16[256];
-  int noise_shift[256];
+  // Per input byte. A bound that always or never passes stays so after the
+  // noise (at most 2^31 in size) is taken off it.
+  DriverByte bytes[256];
+  bool left_shifts = true;  // no noise shift beyond 24
   for (int v = 0; v < 256; ++v) {
-    const int e0 = lut[v];
+    DriverByte& by = bytes[v];
+    const int e0 = pc->lut[v];
     const int64_t t = 0x8000 - e0;
-    base16[v] = e0 == 0 ? kNever : t <= elo ? kAlways : t > ehi ? kNever : 16 * t;
-    noise_shift[v] = 24 - rs_lut[v];
+    by.base = e0 == 0 ? kNever : t <= elo ? kAlways : t > ehi ? kNever : t;
+    by.ink = e0;
+    by.expected = pc->dist_lut[v];
+    by.noise_shift = 24 - pc->rs_lut[v];
+    by.bias_reset = Bias(ay2, by.expected, rlimit, rmul);
+    left_shifts = left_shifts && by.noise_shift >= 0;
   }
   // Per-line scratch, kept per thread so that no line allocates.
-  struct Scratch {
-    std::vector<int> ink, expected, above;
-    std::vector<int64_t> bound;
+  thread_local std::vector<DriverPixel> scratch;
+  if (scratch.size() < static_cast<size_t>(width) + 1) scratch.resize(static_cast<size_t>(width) + 1);
+  DriverPixel* __restrict px = scratch.data();
+  auto prepare = [&](auto all_left) {
+    for (int x = 0; x < width; ++x) {
+      const DriverByte& by = bytes[src[x]];
+      const int64_t tm = tmline[(x + tm_offset) & tmmask];
+      const int sh = by.noise_shift;
+      int64_t noise;
+      if constexpr (decltype(all_left)::value) {
+        noise = tm * (int64_t{1} << sh);
+      } else {
+        noise = sh >= 0 ? tm * (int64_t{1} << sh) : tm >> -sh;
+      }
+      px[x].bound = by.base - noise;
+      px[x].ink = by.ink;
+      px[x].expected = by.expected;
+      // After a dot the distance is ay2, unless the column's own distance
+      // is smaller (on the first line).
+      const int rl = r_line[x];
+      px[x].bias_reset = rl >= ay2 ? by.bias_reset : Bias(rl, by.expected, rlimit, rmul);
+    }
   };
-  thread_local Scratch scratch;
-  if (scratch.ink.size() < static_cast<size_t>(width)) {
-    scratch.ink.resize(width);
-    scratch.expected.resize(width);
-    scratch.above.resize(width);
-    scratch.bound.resize(width);
-  }
-  int* __restrict ink = scratch.ink.data();
-  int* __restrict expected = scratch.expected.data();
-  int* __restrict above = scratch.above.data();
-  int64_t* __restrict bound = scratch.bound.data();
-  for (int x = 0; x < width; ++x) {
-    const int v = src[x];
-    ink[x] = lut[v];
-    expected[x] = dist_lut[v];
-    const int64_t tm = tmline[(x + tm_offset) & tmmask];
-    const int sh = noise_shift[v];
-    const int64_t noise = sh >= 0 ? tm * (int64_t{1} << sh) : tm >> -sh;
-    bound[x] = base16[v] - 16 * noise;
-  }
-  // 3 x above-right + 5 x above + above-left, from the line above.
-  if (width == 1) {
-    above[0] = 5 * err_line[0];
+  if (left_shifts) {
+    prepare(std::true_type{});
   } else {
-    above[0] = 3 * err_line[1] + 5 * err_line[0];
-    for (int x = 1; x < width - 1; ++x) above[x] = 3 * err_line[x + 1] + 5 * err_line[x] + err_line[x - 1];
-    above[width - 1] = 5 * err_line[width - 1] + err_line[width - 2];
+    prepare(std::false_type{});
   }
+  if (width == 1) {
+    px[0].above = 5 * err_line[0];
+  } else {
+    px[0].above = 3 * err_line[1] + 5 * err_line[0];
+    for (int x = 1; x < width - 1; ++x) px[x].above = 3 * err_line[x + 1] + 5 * err_line[x] + err_line[x - 1];
+    px[width - 1].above = 5 * err_line[width - 1] + err_line[width - 2];
+  }
+  px[width].above = 0;
 
-  int a = ay2, b = ax2, r = 0;
-  int e_1_0 = 0;
+  // Column 0 starts from the reset state with nothing on its left.
+  int after_dot = 1;
+  int rp = 0, ap = 0, bp = 0;  // state carried on when the last pixel had no dot
+  int z_carry = px[0].above + kDotZ;
   for (int x = 0; x < width; ++x) {
     const int rl = r_line[x];
-    const int grow = -static_cast<int>(r + a < rl);
-    r = ((r + a) & grow) | (rl & ~grow);
-    a = ((a + 2 * ay2) & grow) | (a_line[x] & ~grow);
-    b = (b & grow) | (b_line[x] & ~grow);
-    const int e0 = ink[x];
-    const int z = 7 * e_1_0 + above[x];
-    const int expected_r = expected[x];
-    int bias = 0;
-    if (expected_r != 0) {
-      const int ets_bias = ((r < rlimit ? r : rlimit) << (16 - c1)) - expected_r;
-      bias = ets_bias > 0 ? ets_bias >> 3 : ets_bias;
-    }
-    const int dot = z + 16 * static_cast<int64_t>(bias) >= bound[x];
-    const int has_ink = -static_cast<int>(e0 != 0);
-    const int stored = ((z >> 4) + e0 - (dot << 16)) & has_ink;
-    const int keep = dot - 1;  // all ones when no dot
-    r &= keep;
-    a = (a & keep) | (ay2 & ~keep);
-    b = (b & keep) | (ax2 & ~keep);
+    const int al = a_line[x];
+    const int bl = b_line[x];
+    const DriverPixel& p = px[x];
+    // Distance update from the carried state ...
+    int r = rp + ap, a = ap + 2 * ay2, b = bp;
+    KeepIfLess(r, rl, r, rl, a, al, b, bl);
+    int bias = Bias(r, p.expected, rlimit, rmul);
+    // ... or from the reset state.
+    int rr = ay2, ar = 3 * ay2, br = ax2;
+    KeepIfLess(ay2, rl, rr, rl, ar, al, br, bl);
+    int z = z_carry;
+    TakeIfSet(after_dot, r, rr, a, ar, b, br, bias, p.bias_reset, z, z_carry - kDotZ);
+    const int o = z >> 4;
+    const int kept = p.ink != 0 ? o + p.ink : 0;  // stored error without a dot
+    int r_out = r, a_out = a, b_out = b, err = kept;
+    const int dot = DotIfReached(int64_t{o} + bias, p.bound, r_out, 0, a_out, ay2, b_out, ax2, err,
+                                 kept - 65536);
     dest[x] = static_cast<uchar>(dot);
-    a_line[x] = a;
-    b_line[x] = b;
-    r_line[x] = r;
-    err_line[x] = stored;
-    e_1_0 = stored;
+    err_line[x] = err;
+    r_line[x] = r_out;
+    a_line[x] = a_out;
+    b_line[x] = b_out;
+    z_carry = 7 * kept + px[x + 1].above;
+    rp = r;
+    ap = a;
+    bp = b;
+    after_dot = dot;
   }
 }
 
@@ -634,7 +760,12 @@ extern "C" void ets_line(ETS_Ctx* etc, uchar** dest, const ETS_SrcPixel* const* 
   uchar* d = dest[0];
   const ETS_SrcPixel* sp = src[0];
   if (etc->r_style == 1 && two && !coupled && etc->ets_style == 1) {
-    LineDriverCase(etc, d, sp);
+    const bool driver = etc->aspect_x == 1 && etc->aspect_y == 1 && etc->plane_ctx[0]->c1 == 6;
+    if (driver) {
+      LineDriverCase<true>(etc, d, sp);
+    } else {
+      LineDriverCase<false>(etc, d, sp);
+    }
   } else if (etc->r_style == 1 && two && !coupled) {
     LineOnePlane<1, true, false>(etc, d, sp);
   } else if (etc->r_style == 1) {
@@ -716,6 +847,28 @@ void DriverStrengths(int planes, std::vector<int>& s) {
   }
 }
 
+// Packs a line of levels 0 and 1 into (width + 7) / 8 bytes, most
+// significant bit first, a bit set for level 0; trailing bits 0.
+void PackLevelZero(const uchar* in, int width, uchar* out) {
+  int x = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Eight pixels at a time: bit 0 of every byte inverted, gathered into one
+  // byte by a multiplication whose partial products land on distinct bits
+  // (byte i -> bit 7 - i).
+  for (; x + 8 <= width; x += 8) {
+    uint64_t v;
+    std::memcpy(&v, in + x, 8);
+    const uint64_t zero = ~v & 0x0101010101010101ull;
+    out[x >> 3] = static_cast<uchar>((zero * 0x8040201008040201ull) >> 56);
+  }
+#endif
+  for (; x < width; x += 8) {
+    unsigned bits = 0;
+    for (int i = 0; i < 8 && x + i < width; ++i) bits |= static_cast<unsigned>(in[x + i] == 0) << (7 - i);
+    out[x >> 3] = static_cast<uchar>(bits);
+  }
+}
+
 // Aligned byte line released with ets_free_aligned.
 struct AlignedFree {
   void operator()(uchar* p) const { ets_free_aligned(p); }
@@ -786,16 +939,18 @@ extern "C" int ETS_dither_main(const uint8_t* pin, uint8_t* pout, int width, int
       }
     }
     ets_line(ctx.get(), dst.data(), src.data());
+    uint8_t* orow = pout + static_cast<ptrdiff_t>(y) * dst_pitch;
+    if (planes == 1) {
+      // Level 0 maps to 255 and level 1 to 0, and the one-bit writer sets
+      // the bits of non-zero bytes: the bits of pixels without ink.
+      PackLevelZero(dst[0], width, orow);
+      continue;
+    }
     for (int j = 0; j < planes; ++j) {
       uchar* d = dst[j];
       for (int x = 0; x < width; ++x) d[x] = static_cast<uchar>(~(d[x] * 255 / (levels - 1)));
     }
-    uint8_t* orow = pout + static_cast<ptrdiff_t>(y) * dst_pitch;
-    if (planes == 1) {
-      write_pam_line_1bit(dst.data(), width, orow, planes, nullptr);
-    } else {
-      write_pam_line(dst.data(), width, orow, planes, nullptr);
-    }
+    write_pam_line(dst.data(), width, orow, planes, nullptr);
   }
   return 0;
 }

@@ -154,6 +154,74 @@ TEST(Ets, FastPathsMatchTheGeneralForm) {
   }
 }
 
+// The driver case (one plane, two levels, ets_style 1, matrix noise, no
+// coupling) with parameters the image driver never uses: noise shifts
+// beyond 24 (right shifts) and below 0, noise tables, other distance
+// exponents (negative ones included), the other polarity, lines wider than
+// the noise matrix and more lines than it has rows.
+TEST(Ets, DriverCaseMatchesTheGeneralFormForUnusualParameters) {
+  struct Case {
+    int rand_scale;
+    bool noise_luts;
+    int c1_scale;
+    ETS_POLARITY polarity;
+    int aspect_x, aspect_y;
+    double distscale;
+  };
+  const Case cases[] = {
+      {0, false, 1, ETS_BLACK_IS_ZERO, 1, 1, 0},    {-9, false, 1, ETS_BLACK_IS_ZERO, 1, 1, 0},
+      {12, false, 1, ETS_BLACK_IS_ZERO, 1, 1, 0},   {25, false, 0, ETS_BLACK_IS_ZERO, 1, 1, 0},
+      {0, true, 1, ETS_BLACK_IS_ONE, 1, 1, 0},      {0, false, -5, ETS_BLACK_IS_ZERO, 1, 1, 0},
+      {0, false, 12, ETS_BLACK_IS_ZERO, 1, 1, 0},   {0, false, 20, ETS_BLACK_IS_ZERO, 4, 3, 0},
+      {-3, true, 3, ETS_BLACK_IS_ONE, 2, 1, 0},     {0, false, 1, ETS_BLACK_IS_ZERO, 1, 4, 2.5},
+  };
+  const int w = 300, h = 270;
+  int case_no = 0;
+  for (const Case& c : cases) {
+    ++case_no;
+    OnePlaneParams op(w);
+    op.p.rand_scale = c.rand_scale;
+    op.c1_scale[0] = c.c1_scale;
+    op.p.polarity = c.polarity;
+    op.p.aspect_x = c.aspect_x;
+    op.p.aspect_y = c.aspect_y;
+    op.p.distscale = c.distscale;
+    int noise[256];
+    int* noise_luts[1] = {noise};
+    for (int i = 0; i < 256; ++i) noise[i] = (i * 37) % 3000;
+    if (c.noise_luts) op.p.rand_scale_luts = noise_luts;
+    srand(case_no);
+    Ctx fast(ets_new(&op.p));
+    srand(case_no);
+    Ctx plain(ets_new(&op.p));
+    ASSERT_TRUE(fast && plain) << case_no;
+    const Grey g = dither_ref::RandomGrey(w, h, case_no + 100);
+    std::vector<uchar> in(w), out_fast(w), out_plain(w);
+    const ETS_SrcPixel* src[1] = {in.data()};
+    uchar* df[1] = {out_fast.data()};
+    uchar* dp[1] = {out_plain.data()};
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        // Smooth tones with runs of white and black, and some noise.
+        const int smooth = (x * 255 / w + y) % 256;
+        in[x] = static_cast<uchar>((x / 13 + y / 9) % 5 == 0 ? 255 : (x / 7 + y) % 11 == 0 ? 0
+                                   : (y % 3 == 0) ? g[y][x] : smooth);
+      }
+      ets_line(fast.get(), df, src);
+      ets_line_general(plain.get(), dp, src);
+      ASSERT_EQ(out_fast, out_plain) << "case " << case_no << " line " << y;
+    }
+    const ETS_PlaneCtx* a = fast->plane_ctx[0];
+    const ETS_PlaneCtx* b = plain->plane_ctx[0];
+    for (int x = 0; x < w; ++x) {
+      ASSERT_EQ(a->err_line[x], b->err_line[x]) << case_no;
+      ASSERT_EQ(a->r_line[x], b->r_line[x]) << case_no;
+      ASSERT_EQ(a->a_line[x], b->a_line[x]) << case_no;
+      ASSERT_EQ(a->b_line[x], b->b_line[x]) << case_no;
+    }
+  }
+}
+
 TEST(Ets, AllWhitePrintsNothingAndCarriesNoError) {
   OnePlaneParams op(50);
   Ctx ctx(ets_new(&op.p));
