@@ -91,6 +91,28 @@ TEST(ErrorDiffusion, SecondLineUsesThreshold34) {
   }
 }
 
+// The generator worked out by hand: seed 0, stepped before each draw,
+// gives the thresholds 66, 138, 155, 73, 183, 109, 79, 123, 122, 83, 146,
+// 112, ... A 1 x 1 image goes through column 0 twice (as column 0 and as
+// column W - 1; the columns 1 and W - 2 do not exist) and then through
+// line 0, so the serpentine result is the line pass alone (white above
+// 155) and the one-bit variants are white when any pass made it white
+// (above 66).
+TEST(ErrorDiffusion, GeneratorStepsBeforeEachThreshold) {
+  auto one_pixel = [](const Variant& v, int grey) { return RunVariant(v, dither_ref::FlatGrey(1, 1, grey))[0][0]; };
+  for (const Variant& v : Variants()) {
+    const bool serpentine = v.name.rfind("bidir", 0) == 0;
+    const int last_black = serpentine ? 155 : 66;
+    EXPECT_EQ(one_pixel(v, last_black), 0) << v.name;
+    EXPECT_EQ(one_pixel(v, last_black + 1), 1) << v.name;
+  }
+  // One line of 8 x grey 128: the edge passes over columns 0, 1, 7, 6 take
+  // the first four thresholds, line 0 the next eight (183, 109, 79, 123,
+  // 122, 83, 146, 112) with the accumulator 128, 256-255, 129-255, 2, ...
+  const Mono m = RunVariant(Variants()[0], dither_ref::FlatGrey(8, 1, 128));
+  EXPECT_EQ(m[0], (std::vector<int>{0, 1, 1, 0, 1, 0, 0, 1}));
+}
+
 // Narrow images and images of one or two lines: every pixel comes from the
 // one-dimensional passes, so grey 0 is black and grey 255 white (the random
 // thresholds stay within 63..191).
