@@ -24,6 +24,15 @@ struct TransformDeleter {
 };
 using Transform = std::unique_ptr<void, TransformDeleter>;
 
+// True when the 24 bytes at p are all 255.
+bool AllWhite24(const BYTE* p) {
+  uint64_t a, b, c;
+  std::memcpy(&a, p, 8);
+  std::memcpy(&b, p + 8, 8);
+  std::memcpy(&c, p + 16, 8);
+  return (a & b & c) == ~uint64_t{0};
+}
+
 // The grey conversion FreeImage_ConvertToGreyscale applies to 24- and 32-bit
 // pixels (Rec. 709 luma in single precision, rounded), with a gamma table in
 // front of each channel. Written as three per-channel products so that the
@@ -40,23 +49,24 @@ FiBitmap GreyFromTrueColour(FIBITMAP* dib, const uint8_t lut[256]) {
     wg[i] = 0.7152F * lut[i];
     wb[i] = 0.0722F * lut[i];
   }
+  const auto paper = static_cast<BYTE>(wr[255] + wg[255] + wb[255] + 0.5F);
   for (unsigned y = 0; y < height; ++y) {
     const BYTE* src = FreeImage_GetScanLine(dib, static_cast<int>(y));
     BYTE* dst = FreeImage_GetScanLine(grey.get(), static_cast<int>(y));
     for (unsigned x = 0; x < width; ++x, src += step) {
+      if (step == 3) {
+        // White paper, eight pixels at a time.
+        while (x + 8 <= width && AllWhite24(src)) {
+          std::memset(dst + x, paper, 8);
+          x += 8;
+          src += 24;
+        }
+        if (x == width) break;
+      }
       dst[x] = static_cast<BYTE>(wr[src[FI_RGBA_RED]] + wg[src[FI_RGBA_GREEN]] + wb[src[FI_RGBA_BLUE]] + 0.5F);
     }
   }
   return grey;
-}
-
-// True when the 24 bytes at p are all 255.
-bool AllWhite24(const BYTE* p) {
-  uint64_t a, b, c;
-  std::memcpy(&a, p, 8);
-  std::memcpy(&b, p + 8, 8);
-  std::memcpy(&c, p + 16, 8);
-  return (a & b & c) == ~uint64_t{0};
 }
 
 }  // namespace
