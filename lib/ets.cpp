@@ -179,7 +179,16 @@ extern "C" ETS_Ctx* ets_new(const ETS_Params* params) {
   }
 
   ETS_Ctx* ctx = static_cast<ETS_Ctx*>(calloc(1, sizeof(ETS_Ctx)));
-  if (ctx == nullptr) return nullptr;
+  // Without a context the dump stream stays the caller's: not closed here.
+  auto out_of_memory = [&ctx]() -> ETS_Ctx* {
+    quill_log::Error("ets_new: out of memory");
+    if (ctx != nullptr) {
+      ctx->dump_file = nullptr;
+      ets_free(ctx);
+    }
+    return nullptr;
+  };
+  if (ctx == nullptr) return out_of_memory();
   if (params->dump_file != nullptr) WriteDump(params);
   ctx->width = params->width;
   ctx->n_planes = params->n_planes;
@@ -202,8 +211,7 @@ extern "C" ETS_Ctx* ets_new(const ETS_Params* params) {
   ctx->strengths = static_cast<int*>(calloc(params->n_planes, sizeof(int)));
   ctx->plane_ctx = static_cast<ETS_PlaneCtx**>(calloc(params->n_planes, sizeof(ETS_PlaneCtx*)));
   if (ctx->c_line == nullptr || ctx->strengths == nullptr || ctx->plane_ctx == nullptr) {
-    ets_free(ctx);
-    return nullptr;
+    return out_of_memory();
   }
   if (params->strengths != nullptr) {
     std::memcpy(ctx->strengths, params->strengths, sizeof(int) * params->n_planes);
@@ -211,8 +219,7 @@ extern "C" ETS_Ctx* ets_new(const ETS_Params* params) {
   for (int p = 0; p < params->n_planes; ++p) {
     ctx->plane_ctx[p] = static_cast<ETS_PlaneCtx*>(calloc(1, sizeof(ETS_PlaneCtx)));
     if (ctx->plane_ctx[p] == nullptr || !MakePlane(params, p, distscale, ctx->plane_ctx[p])) {
-      ets_free(ctx);
-      return nullptr;
+      return out_of_memory();
     }
   }
   return ctx;

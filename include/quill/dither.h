@@ -153,12 +153,16 @@ typedef struct _ETS_Ctx {
 } ETS_Ctx;
 
 /* Builds a context from `params`. Returns null (and logs an error) when the
-   parameters are unusable: null params, width, planes or levels out of range,
-   an aspect ratio without a known distance scale while distscale is 0, or an
+   parameters are unusable: null params, width or planes below 1, levels
+   outside 2..256, an aspect part below 1, an aspect ratio without a known
+   distance scale while distscale is 0 (the message "aspect ratio of X:Y not
+   supported"), a distance scale exponent c1 outside -14..16, or an
    allocation failure. The initial error line draws from rand(), so two
    contexts on the same input differ unless the caller reseeds with srand().
    When params->dump_file is set, a header (and by dump_level the parameter
-   record and luts) is written to it; ets_free closes it. */
+   record and luts) is written to it and the context takes it over: ets_free
+   closes it. Without a context (null result) the stream stays the
+   caller's. */
 ETS_Ctx* ets_new(const ETS_Params* params);
 
 /* Screens one line of every plane and advances the context by one line.

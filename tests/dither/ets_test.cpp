@@ -296,6 +296,25 @@ TEST(Ets, UnsupportedAspectRatioReturnsNull) {
   EXPECT_EQ(ets_new(&op.p), nullptr);
 }
 
+// c1 = log2(levels) + log2(aspect_x) + log2(aspect_y) + 6 - c1_scale; the
+// shifts by 16 - c1 and c1 + 14 are defined for c1 in -14..16.
+TEST(Ets, DistanceExponentRange) {
+  quill_test::LogCapture log;
+  OnePlaneParams op(10);
+  for (int scale : {21, -9}) {  // c1 = -14 and 16
+    op.c1_scale[0] = scale;
+    Ctx ctx(ets_new(&op.p));
+    ASSERT_NE(ctx, nullptr) << scale;
+    EXPECT_EQ(ctx->plane_ctx[0]->c1, 7 - scale);
+  }
+  for (int scale : {22, -10}) {  // c1 = -15 and 17
+    op.c1_scale[0] = scale;
+    EXPECT_EQ(ets_new(&op.p), nullptr) << scale;
+  }
+  EXPECT_EQ(log.Count(spdlog::level::err, "ets_new: distance scale exponent -15 of plane 0 out of range"), 1);
+  EXPECT_EQ(log.Count(spdlog::level::err, "ets_new: distance scale exponent 17 of plane 0 out of range"), 1);
+}
+
 TEST(Ets, ContextFieldsFollowTheParameters) {
   OnePlaneParams op(33);
   op.p.levels = 4;
