@@ -8,6 +8,8 @@
 //   BM_InkAndSections    row ink, content range and sections of the result
 //   BM_BandOutput        shingling mode 3 into the band generator
 //   BM_RedBlackSplit     ConvertToRedBlack alone
+//   BM_GreyWithGamma     the grey copy with gamma 2.2 (first step of the
+//                        mono conversion)
 //
 // The page: text lines of glyph-like black strokes inside 1-inch margins, a
 // grey ramp, a red heading bar and a photo-like noise block, so that every
@@ -236,6 +238,18 @@ void BM_RedBlackSplit(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_RedBlackSplit)->Unit(benchmark::kMillisecond);
+
+void BM_GreyWithGamma(benchmark::State& state) {
+  std::vector<uint8_t> pixels = PagePixels();
+  RASTER_INFO src = PageRaster(pixels);
+  FiBitmap wrapped = WrapRaster(src);
+  for (auto _ : state) {
+    FiBitmap grey = GreyWithGamma(wrapped.get(), 2.2);
+    benchmark::DoNotOptimize(grey.get());
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_GreyWithGamma)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
