@@ -657,7 +657,13 @@ void ets_line_general(ETS_Ctx* etc, uchar** dest, const ETS_SrcPixel* const* src
   uint32_t seed1 = etc->seed1;
   uint32_t seed2 = etc->seed2;
 
-  std::vector<PlaneRun> run(n_planes);
+  // Running values per plane: a fixed array for the usual plane counts, so
+  // that a line allocates nothing.
+  constexpr int kFixedPlanes = 8;
+  PlaneRun fixed_run[kFixedPlanes];
+  std::vector<PlaneRun> more_run;
+  if (n_planes > kFixedPlanes) more_run.resize(n_planes);
+  PlaneRun* run = n_planes > kFixedPlanes ? more_run.data() : fixed_run;
   for (int p = 0; p < n_planes; ++p) {
     run[p] = PlaneRun{ay2, ax2, 0, 0, 0, etc->plane_ctx[p]->err_line[0]};
   }

@@ -222,6 +222,63 @@ TEST(Ets, DriverCaseMatchesTheGeneralFormForUnusualParameters) {
   }
 }
 
+// Without coupling (strength 0) and without noise, the planes of one
+// context screen exactly as separate one-plane contexts whose initial error
+// lines take the same draws from rand() (plane p draws after planes
+// 0..p-1).
+TEST(Ets, PlanesWithoutCouplingScreenIndependently) {
+  const int w = 45, h = 30;
+  for (int planes : {3, 10}) {
+    std::vector<int> lut(256), strengths(planes, 0), c1_scale(planes, 1);
+    for (int i = 0; i < 256; ++i) lut[i] = static_cast<int>(i / 255.0 * 16777216.0);
+    std::vector<int*> luts(planes, lut.data());
+    ETS_Params p;
+    std::memset(&p, 0, sizeof p);
+    p.width = w;
+    p.n_planes = planes;
+    p.levels = 3;
+    p.luts = luts.data();
+    p.aspect_x = 1;
+    p.aspect_y = 2;
+    p.strengths = strengths.data();
+    p.c1_scale = c1_scale.data();
+    p.ets_style = 2;
+    p.r_style = 0;
+    srand(77);
+    Ctx multi(ets_new(&p));
+    ASSERT_NE(multi, nullptr);
+    std::vector<Ctx> single;
+    for (int j = 0; j < planes; ++j) {
+      srand(77);
+      for (int k = 0; k < j * w; ++k) rand();
+      ETS_Params one = p;
+      one.n_planes = 1;
+      single.emplace_back(ets_new(&one));
+      ASSERT_NE(single.back(), nullptr);
+    }
+    std::vector<std::vector<uchar>> in(planes, std::vector<uchar>(w)), out(planes, std::vector<uchar>(w)),
+        out1(planes, std::vector<uchar>(w));
+    std::vector<const ETS_SrcPixel*> src(planes);
+    std::vector<uchar*> dst(planes);
+    for (int j = 0; j < planes; ++j) {
+      src[j] = in[j].data();
+      dst[j] = out[j].data();
+    }
+    for (int y = 0; y < h; ++y) {
+      for (int j = 0; j < planes; ++j) {
+        for (int x = 0; x < w; ++x) in[j][x] = static_cast<uchar>((x * 7 + y * 3 + j * 40) % 256);
+      }
+      ets_line(multi.get(), dst.data(), src.data());
+      for (int j = 0; j < planes; ++j) {
+        const ETS_SrcPixel* s1[1] = {in[j].data()};
+        uchar* d1[1] = {out1[j].data()};
+        ets_line(single[j].get(), d1, s1);
+        ASSERT_EQ(out[j], out1[j]) << planes << " planes, plane " << j << ", line " << y;
+      }
+    }
+  }
+}
+
 TEST(Ets, AllWhitePrintsNothingAndCarriesNoError) {
   OnePlaneParams op(50);
   Ctx ctx(ets_new(&op.p));
