@@ -972,15 +972,20 @@ extern "C" FIBITMAP* ets_dither(FIBITMAP* src_dib) {
   if (src_dib == nullptr) return nullptr;
   const int width = static_cast<int>(FreeImage_GetWidth(src_dib));
   const int height = static_cast<int>(FreeImage_GetHeight(src_dib));
-  FiBitmap grey(FreeImage_ConvertToGreyscale(src_dib));
-  if (!grey) return nullptr;
+  // An 8-bit linear grey input already holds the grey values the copy would
+  // (its indices); it is only read, so it serves without a copy.
+  const bool grey_input = FreeImage_GetImageType(src_dib) == FIT_BITMAP && FreeImage_GetBPP(src_dib) == 8 &&
+                          FreeImage_GetColorType(src_dib) == FIC_MINISBLACK;
+  FiBitmap copy(grey_input ? nullptr : FreeImage_ConvertToGreyscale(src_dib));
+  FIBITMAP* grey = grey_input ? src_dib : copy.get();
+  if (grey == nullptr) return nullptr;
   FiBitmap result(FreeImage_Allocate(width, height, 1));
   if (!result) return nullptr;
   RGBQUAD* pal = FreeImage_GetPalette(result.get());
   pal[0] = RGBQUAD{0, 0, 0, 0};
   pal[1] = RGBQUAD{255, 255, 255, 0};
-  if (ETS_dither_main(FreeImage_GetBits(grey.get()), FreeImage_GetBits(result.get()), width, height, 1,
-                      static_cast<int>(FreeImage_GetPitch(grey.get())),
+  if (ETS_dither_main(FreeImage_GetBits(grey), FreeImage_GetBits(result.get()), width, height, 1,
+                      static_cast<int>(FreeImage_GetPitch(grey)),
                       static_cast<int>(FreeImage_GetPitch(result.get()))) != 0) {
     return nullptr;
   }

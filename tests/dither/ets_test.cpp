@@ -298,6 +298,34 @@ TEST(Ets, AllWhitePrintsNothingAndCarriesNoError) {
   EXPECT_EQ(InkShare(EtsDither(dither_ref::FlatGrey(70, 20, 255))), 0.0);
 }
 
+// ets_dither screens the grey values of its input: a 24-bit picture and an
+// 8-bit minimum-is-white one of the same greys give the result of the
+// 8-bit grey one, and the input stays as it was.
+TEST(Ets, DitherScreensTheGreyOfAnyInput) {
+  const Grey g = dither_ref::RandomGrey(61, 23, 9);
+  FiBitmap grey(dither_ref::ToBitmap(g));
+  FiBitmap rgb(FreeImage_ConvertTo24Bits(grey.get()));
+  FiBitmap inverted(dither_ref::ToBitmap(g));
+  RGBQUAD* pal = FreeImage_GetPalette(inverted.get());
+  for (int i = 0; i < 256; ++i) pal[i] = RGBQUAD{BYTE(255 - i), BYTE(255 - i), BYTE(255 - i), 0};
+  for (int y = 0; y < 23; ++y) {
+    BYTE* line = FreeImage_GetScanLine(inverted.get(), y);
+    for (int x = 0; x < 61; ++x) line[x] = static_cast<BYTE>(255 - g[y][x]);
+  }
+  ASSERT_EQ(FreeImage_GetColorType(inverted.get()), FIC_MINISWHITE);
+  auto screen = [](FIBITMAP* in) {
+    srand(4);
+    FiBitmap out(ets_dither(in));
+    EXPECT_NE(out, nullptr);
+    return out ? FromMono(out.get()) : Mono{};
+  };
+  const Mono expected = screen(grey.get());
+  EXPECT_EQ(screen(rgb.get()), expected);
+  EXPECT_EQ(screen(inverted.get()), expected);
+  EXPECT_EQ(FreeImage_GetScanLine(inverted.get(), 0)[0], 255 - g[0][0]);
+  EXPECT_EQ(FreeImage_GetScanLine(grey.get(), 0)[0], g[0][0]);
+}
+
 TEST(Ets, AllBlackPrintsEveryDot) {
   EXPECT_EQ(InkShare(EtsDither(dither_ref::FlatGrey(70, 20, 0))), 1.0);
 }
