@@ -136,6 +136,13 @@ TEST(ImagePage, PageLengthComesFromThePictureAndIsKept) {
   EXPECT_EQ(DocProc_ProcessImagePage2(spy2.Handle(), tall.c_str(), 300, 300, 0), 0);
   EXPECT_EQ(spy2.GetConvParam().page_length, 0u);
 
+  // Integer arithmetic, truncated: 360 * 1001 / 300 = 1201.2.
+  const std::string odd = dir + "/odd.png";
+  ASSERT_TRUE(hosts_test::WriteImage(hosts_test::TestPicture(40, 1001), Layout::kGrey8, FIF_PNG, odd));
+  SpyProcessor spy4(&cp);
+  EXPECT_EQ(DocProc_ProcessImagePage(spy4.Handle(), odd.c_str(), 300, 300), 0);
+  EXPECT_EQ(spy4.GetConvParam().page_length, 1201u);
+
   // A zero resolution is never divided by; the page call gets to reject it.
   SpyProcessor spy3(&cp);
   EXPECT_EQ(DocProc_ProcessImagePage(spy3.Handle(), tall.c_str(), 300, 0), 0);

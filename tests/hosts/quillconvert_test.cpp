@@ -47,9 +47,10 @@ struct RunResult {
 };
 
 // Runs quillconvert with `args`, standard input from `input` (bytes), in a
-// scratch directory.
+// scratch directory of the running test (tests may run in parallel).
 RunResult RunQuillconvert(const std::vector<std::string>& args, const Bytes& input = {}) {
-  const std::string dir = hosts_test::ScratchDir("quillconvert_run");
+  const std::string dir = hosts_test::ScratchDir(
+      std::string("quillconvert_run_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
   const std::string in = dir + "/stdin.bin";
   std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(input.data()),
                                              static_cast<std::streamsize>(input.size()));
