@@ -73,6 +73,25 @@ int NoiseShift(int nl, int levels, int rs_base) {
   return rs_base - 3;
 }
 
+// The noise of the matrix value tm at shift rs: tm << (24 - rs), or
+// tm >> (rs - 24) for shifts beyond 24, formed in 64 bits. A left shift
+// beyond 40 decides exactly as 40: the biased error (below 2^31 in size) is
+// then clamped to the same end of elo..ehi.
+inline int64_t MatrixNoise(int tm, int rs) {
+  const int sh = 24 - rs;
+  if (sh >= 0) return tm * (int64_t{1} << (sh < 40 ? sh : 40));
+  return tm >> (-sh < 31 ? -sh : 31);
+}
+
+// The generator's noise at shift rs: (2^31 >> rs) - (next >> rs) as a
+// 32-bit value. Shifts of 32 or more leave nothing of either term (0);
+// negative ones, which have no meaning, count as 0.
+inline int32_t GeneratorNoise(uint32_t next, int rs) {
+  if (rs >= 32) return 0;
+  const int s = rs < 0 ? 0 : rs;
+  return static_cast<int32_t>((0x80000000u >> s) - (next >> s));
+}
+
 void WriteInt32(FILE* f, int32_t v) { fwrite(&v, sizeof v, 1, f); }
 
 void WriteDump(const ETS_Params* params) {
@@ -109,7 +128,7 @@ bool MakePlane(const ETS_Params* params, int p, double distscale, ETS_PlaneCtx* 
            (params->c1_scale != nullptr ? params->c1_scale[p] : 0);
   const int n1 = params->n_planes - 1;
   pc->tm_offset = n1 <= 1 ? 256 : 256 / (Log2(n1) + 1);
-  const int rs_base = (levels > 1 ? 19 + Log2(levels) : 19) - params->rand_scale;
+  const int64_t rs_base = (levels > 1 ? 19 + Log2(levels) : 19) - int64_t{params->rand_scale};
   const double dist_num = static_cast<double>(1LL << (32 - pc->c1)) * distscale;
   for (int i = 0; i < 256; ++i) {
     const int nli = params->luts != nullptr ? params->luts[p][i] >> 8 : (i * 65793 + (i >> 7)) >> 8;
@@ -121,16 +140,17 @@ bool MakePlane(const ETS_Params* params, int p, double distscale, ETS_PlaneCtx* 
       const double d = dist_num / nl;
       pc->dist_lut[i] = d < static_cast<double>(1 << 30) ? static_cast<int>(d) : 1 << 30;
     }
-    int rs;
+    int64_t rs;
     if (params->rand_scale_luts != nullptr) {
-      const int v = params->rand_scale_luts[p][i];
-      const int z = v + (v >> 1);
-      rs = rs_base + 16 - (z < 2 ? 0 : Log2(z));
+      const int64_t v = params->rand_scale_luts[p][i];
+      const int64_t z = v + (v >> 1);
+      rs = rs_base + 16 - (z < 2 ? 0 : Log2(static_cast<int>(z < INT32_MAX ? z : INT32_MAX)));
     } else {
-      rs = NoiseShift(nl, levels, rs_base);
+      rs = NoiseShift(nl, levels, static_cast<int>(rs_base < -1000 ? -1000 : rs_base > 1000 ? 1000 : rs_base));
     }
-    // Shift counts outside 0..31 have no meaning for 32-bit noise.
-    pc->rs_lut[i] = static_cast<signed char>(rs < 0 ? 0 : rs > 31 ? 31 : rs);
+    // A signed byte holds every shift that means anything (see MatrixNoise
+    // and GeneratorNoise).
+    pc->rs_lut[i] = static_cast<signed char>(rs < -128 ? -128 : rs > 127 ? 127 : rs);
   }
   for (int x = 0; x < width; ++x) {
     pc->a_line[x] = 1;
@@ -155,15 +175,20 @@ extern "C" ETS_Ctx* ets_new(const ETS_Params* params) {
     quill_log::Error("ets_new: no parameters");
     return nullptr;
   }
-  if (params->width <= 0 || params->n_planes <= 0 || params->levels < 2 || params->levels > 256 ||
-      params->aspect_x <= 0 || params->aspect_y <= 0) {
-    quill_log::Error("ets_new: unusable parameters width=%d planes=%d levels=%d aspect=%d:%d",
-                     params->width, params->n_planes, params->levels, params->aspect_x, params->aspect_y);
-    return nullptr;
-  }
   double distscale = params->distscale;
   if (distscale == 0 && !DistScaleForAspect(params->aspect_x, params->aspect_y, &distscale)) {
     quill_log::Error("aspect ratio of %d:%d not supported", params->aspect_x, params->aspect_y);
+    return nullptr;
+  }
+  // Levels must fit the output bytes and leave a step (levels - 1 divides);
+  // the distance state grows by 2 * aspect^2 per line, which must stay far
+  // from overflowing over any page.
+  constexpr int kMaxAspect = 64;
+  if (params->width <= 0 || params->n_planes <= 0 || params->levels < 2 || params->levels > 256 ||
+      params->aspect_x <= 0 || params->aspect_y <= 0 || params->aspect_x > kMaxAspect ||
+      params->aspect_y > kMaxAspect) {
+    quill_log::Error("ets_new: unusable parameters width=%d planes=%d levels=%d aspect=%d:%d",
+                     params->width, params->n_planes, params->levels, params->aspect_x, params->aspect_y);
     return nullptr;
   }
   for (int p = 0; p < params->n_planes; ++p) {
@@ -433,15 +458,13 @@ void LineOnePlane(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __re
       }
       const int rs = rs_lut[s];
       if (kRStyle == 1) {
-        const int tm = tmline[(x + tm_offset) & tmmask];
-        const int sh = 24 - rs;
-        err += sh >= 0 ? static_cast<int64_t>(tm) * (int64_t{1} << sh) : tm >> -sh;
+        err += MatrixNoise(tmline[(x + tm_offset) & tmmask], rs);
       } else if (kRStyle == 2) {
         uint32_t next = seed1 + seed2;
         if (next < seed1) ++next;
         seed2 = seed1;
         seed1 = next;
-        err += static_cast<int32_t>((0x80000000u >> rs) - (next >> rs));
+        err += GeneratorNoise(next, rs);
       }
       const int64_t clamped = err < elo ? elo : err > ehi ? ehi : err;
       // v < 0 and v == 0 leave the same error (e0 + o) and coupling.
@@ -549,9 +572,9 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
   constexpr int kDotZ = 7 * 65536;  // what a dot takes off Z of the next pixel
 
   // Per input byte. A bound that always or never passes stays so after the
-  // noise (at most 2^31 in size) is taken off it.
+  // noise (below 2^47 in size) is taken off it.
   DriverByte bytes[256];
-  bool left_shifts = true;  // no noise shift beyond 24
+  bool left_shifts = true;  // every noise shift a left shift of at most 40
   for (int v = 0; v < 256; ++v) {
     DriverByte& by = bytes[v];
     const int e0 = pc->lut[v];
@@ -561,7 +584,7 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
     by.expected = pc->dist_lut[v];
     by.noise_shift = 24 - pc->rs_lut[v];
     by.bias_reset = Bias(ay2, by.expected, rlimit, rmul);
-    left_shifts = left_shifts && by.noise_shift >= 0;
+    left_shifts = left_shifts && by.noise_shift >= 0 && by.noise_shift <= 40;
   }
   // Per-line scratch, kept per thread so that no line allocates.
   thread_local std::vector<DriverPixel> scratch;
@@ -570,13 +593,12 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
   auto prepare = [&](auto all_left) {
     for (int x = 0; x < width; ++x) {
       const DriverByte& by = bytes[src[x]];
-      const int64_t tm = tmline[(x + tm_offset) & tmmask];
-      const int sh = by.noise_shift;
+      const int tm = tmline[(x + tm_offset) & tmmask];
       int64_t noise;
       if constexpr (decltype(all_left)::value) {
-        noise = tm * (int64_t{1} << sh);
+        noise = tm * (int64_t{1} << by.noise_shift);
       } else {
-        noise = sh >= 0 ? tm * (int64_t{1} << sh) : tm >> -sh;
+        noise = MatrixNoise(tm, 24 - by.noise_shift);
       }
       px[x].bound = by.base - noise;
       px[x].ink = by.ink;
@@ -714,15 +736,13 @@ void ets_line_general(ETS_Ctx* etc, uchar** dest, const ETS_SrcPixel* const* src
           }
         }
         if (r_style == 1) {
-          const int tm = tmline[(x + pc->tm_offset) & tmmask];
-          const int sh = 24 - rs;
-          err += sh >= 0 ? static_cast<int64_t>(tm) * (int64_t{1} << sh) : tm >> -sh;
+          err += MatrixNoise(tmline[(x + pc->tm_offset) & tmmask], rs);
         } else if (r_style == 2) {
           uint32_t next = seed1 + seed2;
           if (next < seed1) ++next;
           seed2 = seed1;
           seed1 = next;
-          err += static_cast<int32_t>((0x80000000u >> rs) - (next >> rs));
+          err += GeneratorNoise(next, rs);
         }
         const int64_t clamped = err < elo ? elo : err > ehi ? ehi : err;
         int v = static_cast<int>(((clamped + cval + e0) * dith_mul + 0x800000) >> 24);

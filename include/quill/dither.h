@@ -153,10 +153,10 @@ typedef struct _ETS_Ctx {
 } ETS_Ctx;
 
 /* Builds a context from `params`. Returns null (and logs an error) when the
-   parameters are unusable: null params, width or planes below 1, levels
-   outside 2..256, an aspect part below 1, an aspect ratio without a known
+   parameters are unusable: null params, an aspect ratio without a known
    distance scale while distscale is 0 (the message "aspect ratio of X:Y not
-   supported"), a distance scale exponent c1 outside -14..16, or an
+   supported"), width or planes below 1, levels outside 2..256, an aspect
+   part outside 1..64, a distance scale exponent c1 outside -14..16, or an
    allocation failure. The initial error line draws from rand(), so two
    contexts on the same input differ unless the caller reseeds with srand().
    When params->dump_file is set, a header (and by dump_level the parameter

@@ -155,8 +155,9 @@ TEST(Ets, FastPathsMatchTheGeneralForm) {
 }
 
 // The driver case (one plane, two levels, ets_style 1, matrix noise, no
-// coupling) with parameters the image driver never uses: noise shifts
-// beyond 24 (right shifts) and below 0, noise tables, other distance
+// coupling), and the generator noise, with parameters the image driver
+// never uses: noise shifts beyond 24 (right shifts), below 0 and far out of
+// range, noise tables, other distance
 // exponents (negative ones included), the other polarity, lines wider than
 // the noise matrix and more lines than it has rows.
 TEST(Ets, DriverCaseMatchesTheGeneralFormForUnusualParameters) {
@@ -169,55 +170,61 @@ TEST(Ets, DriverCaseMatchesTheGeneralFormForUnusualParameters) {
     double distscale;
   };
   const Case cases[] = {
-      {0, false, 1, ETS_BLACK_IS_ZERO, 1, 1, 0},    {-9, false, 1, ETS_BLACK_IS_ZERO, 1, 1, 0},
-      {12, false, 1, ETS_BLACK_IS_ZERO, 1, 1, 0},   {25, false, 0, ETS_BLACK_IS_ZERO, 1, 1, 0},
-      {0, true, 1, ETS_BLACK_IS_ONE, 1, 1, 0},      {0, false, -5, ETS_BLACK_IS_ZERO, 1, 1, 0},
-      {0, false, 12, ETS_BLACK_IS_ZERO, 1, 1, 0},   {0, false, 20, ETS_BLACK_IS_ZERO, 4, 3, 0},
-      {-3, true, 3, ETS_BLACK_IS_ONE, 2, 1, 0},     {0, false, 1, ETS_BLACK_IS_ZERO, 1, 4, 2.5},
+      {0, false, 1, ETS_BLACK_IS_ZERO, 1, 1, 0},  {-9, false, 1, ETS_BLACK_IS_ZERO, 1, 1, 0},
+      {45, false, 1, ETS_BLACK_IS_ZERO, 1, 1, 0}, {-150, false, 1, ETS_BLACK_IS_ZERO, 1, 1, 0},
+      {12, false, 1, ETS_BLACK_IS_ZERO, 1, 1, 0}, {25, false, 0, ETS_BLACK_IS_ZERO, 1, 1, 0},
+      {0, true, 1, ETS_BLACK_IS_ONE, 1, 1, 0},    {0, false, -5, ETS_BLACK_IS_ZERO, 1, 1, 0},
+      {0, false, 12, ETS_BLACK_IS_ZERO, 1, 1, 0}, {0, false, 20, ETS_BLACK_IS_ZERO, 4, 3, 0},
+      {-3, true, 3, ETS_BLACK_IS_ONE, 2, 1, 0},   {0, false, 1, ETS_BLACK_IS_ZERO, 1, 4, 2.5},
   };
   const int w = 300, h = 270;
   int case_no = 0;
   for (const Case& c : cases) {
-    ++case_no;
-    OnePlaneParams op(w);
-    op.p.rand_scale = c.rand_scale;
-    op.c1_scale[0] = c.c1_scale;
-    op.p.polarity = c.polarity;
-    op.p.aspect_x = c.aspect_x;
-    op.p.aspect_y = c.aspect_y;
-    op.p.distscale = c.distscale;
-    int noise[256];
-    int* noise_luts[1] = {noise};
-    for (int i = 0; i < 256; ++i) noise[i] = (i * 37) % 3000;
-    if (c.noise_luts) op.p.rand_scale_luts = noise_luts;
-    srand(case_no);
-    Ctx fast(ets_new(&op.p));
-    srand(case_no);
-    Ctx plain(ets_new(&op.p));
-    ASSERT_TRUE(fast && plain) << case_no;
-    const Grey g = dither_ref::RandomGrey(w, h, case_no + 100);
-    std::vector<uchar> in(w), out_fast(w), out_plain(w);
-    const ETS_SrcPixel* src[1] = {in.data()};
-    uchar* df[1] = {out_fast.data()};
-    uchar* dp[1] = {out_plain.data()};
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) {
-        // Smooth tones with runs of white and black, and some noise.
-        const int smooth = (x * 255 / w + y) % 256;
-        in[x] = static_cast<uchar>((x / 13 + y / 9) % 5 == 0 ? 255 : (x / 7 + y) % 11 == 0 ? 0
-                                   : (y % 3 == 0) ? g[y][x] : smooth);
+    for (int r_style : {1, 2}) {
+      ++case_no;
+      OnePlaneParams op(w);
+      op.p.r_style = r_style;
+      op.p.rand_scale = c.rand_scale;
+      op.c1_scale[0] = c.c1_scale;
+      op.p.polarity = c.polarity;
+      op.p.aspect_x = c.aspect_x;
+      op.p.aspect_y = c.aspect_y;
+      op.p.distscale = c.distscale;
+      int noise[256];
+      int* noise_luts[1] = {noise};
+      for (int i = 0; i < 256; ++i) noise[i] = (i * 37) % 3000;
+      if (c.noise_luts) op.p.rand_scale_luts = noise_luts;
+      srand(case_no);
+      Ctx fast(ets_new(&op.p));
+      srand(case_no);
+      Ctx plain(ets_new(&op.p));
+      ASSERT_TRUE(fast && plain) << case_no;
+      const Grey g = dither_ref::RandomGrey(w, h, case_no + 100);
+      std::vector<uchar> in(w), out_fast(w), out_plain(w);
+      const ETS_SrcPixel* src[1] = {in.data()};
+      uchar* df[1] = {out_fast.data()};
+      uchar* dp[1] = {out_plain.data()};
+      for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+          // Smooth tones with runs of white and black, and some noise.
+          const int smooth = (x * 255 / w + y) % 256;
+          in[x] = static_cast<uchar>((x / 13 + y / 9) % 5 == 0 ? 255
+                                     : (x / 7 + y) % 11 == 0   ? 0
+                                     : (y % 3 == 0)            ? g[y][x]
+                                                               : smooth);
+        }
+        ets_line(fast.get(), df, src);
+        ets_line_general(plain.get(), dp, src);
+        ASSERT_EQ(out_fast, out_plain) << "case " << case_no << " line " << y;
       }
-      ets_line(fast.get(), df, src);
-      ets_line_general(plain.get(), dp, src);
-      ASSERT_EQ(out_fast, out_plain) << "case " << case_no << " line " << y;
-    }
-    const ETS_PlaneCtx* a = fast->plane_ctx[0];
-    const ETS_PlaneCtx* b = plain->plane_ctx[0];
-    for (int x = 0; x < w; ++x) {
-      ASSERT_EQ(a->err_line[x], b->err_line[x]) << case_no;
-      ASSERT_EQ(a->r_line[x], b->r_line[x]) << case_no;
-      ASSERT_EQ(a->a_line[x], b->a_line[x]) << case_no;
-      ASSERT_EQ(a->b_line[x], b->b_line[x]) << case_no;
+      const ETS_PlaneCtx* a = fast->plane_ctx[0];
+      const ETS_PlaneCtx* b = plain->plane_ctx[0];
+      for (int x = 0; x < w; ++x) {
+        ASSERT_EQ(a->err_line[x], b->err_line[x]) << case_no;
+        ASSERT_EQ(a->r_line[x], b->r_line[x]) << case_no;
+        ASSERT_EQ(a->a_line[x], b->a_line[x]) << case_no;
+        ASSERT_EQ(a->b_line[x], b->b_line[x]) << case_no;
+      }
     }
   }
 }
@@ -365,7 +372,7 @@ TEST(Ets, ReseededRunsRepeatAndUnseededRunsDiffer) {
 TEST(Ets, UnsupportedAspectRatioReturnsNull) {
   quill_test::LogCapture log;
   OnePlaneParams op(10);
-  for (auto r : {std::pair{3, 3}, std::pair{2, 2}, std::pair{5, 1}}) {
+  for (auto r : {std::pair{3, 3}, std::pair{2, 2}, std::pair{5, 1}, std::pair{0, 1}, std::pair{1, -4}}) {
     op.p.aspect_x = r.first;
     op.p.aspect_y = r.second;
     EXPECT_EQ(ets_new(&op.p), nullptr);
@@ -374,8 +381,14 @@ TEST(Ets, UnsupportedAspectRatioReturnsNull) {
               1);
   }
   op.p.distscale = 1.5;  // an explicit scale needs no table entry
+  op.p.aspect_x = 5;
+  op.p.aspect_y = 1;
   Ctx ctx(ets_new(&op.p));
   EXPECT_NE(ctx, nullptr);
+  op.p.aspect_x = 65;  // the distance state would soon overflow
+  EXPECT_EQ(ets_new(&op.p), nullptr);
+  op.p.aspect_x = 0;
+  EXPECT_EQ(ets_new(&op.p), nullptr);
   EXPECT_EQ(ets_new(nullptr), nullptr);
   op.p.levels = 1;
   EXPECT_EQ(ets_new(&op.p), nullptr);
@@ -398,6 +411,42 @@ TEST(Ets, DistanceExponentRange) {
   }
   EXPECT_EQ(log.Count(spdlog::level::err, "ets_new: distance scale exponent -15 of plane 0 out of range"), 1);
   EXPECT_EQ(log.Count(spdlog::level::err, "ets_new: distance scale exponent 17 of plane 0 out of range"), 1);
+}
+
+// The tables of the image driver's parameters worked out by hand:
+// nl = 65536 - (trunc(i / 255 * 2^24) >> 8), dist = trunc(2^26 * 0.95 / nl)
+// (c1 = 1 + 6 - 1), noise shifts from rs_base 20 by the bands and the
+// distance to 16384, 32768 or a multiple of 32768.
+TEST(Ets, DriverTablesWorkedOutByHand) {
+  OnePlaneParams op(4);
+  Ctx ctx(ets_new(&op.p));
+  ASSERT_NE(ctx, nullptr);
+  const ETS_PlaneCtx* pc = ctx->plane_ctx[0];
+  struct Row {
+    int i, lut, dist, rs;
+  };
+  const Row rows[] = {
+      {0, 65536, 0, 20},       // full ink: no distance, rs_base
+      {10, 62966, 1012, 19},   // 2570 from 65536
+      {64, 49088, 1298, 20},   // 16320 from 32768
+      {128, 32640, 1953, 17},  // 128 from 32768
+      {170, 21846, 2918, 18},  // inner band 21185..22463
+      {192, 16192, 3937, 17},  // 192 from 16384
+      {230, 6426, 9921, 19},   // band 5761..8255
+      {255, 0, 0, 20},         // no ink
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(pc->lut[r.i], r.lut) << r.i;
+    EXPECT_EQ(pc->dist_lut[r.i], r.dist) << r.i;
+    EXPECT_EQ(pc->rs_lut[r.i], r.rs) << r.i;
+  }
+  // rand_scale moves every shift; the table keeps shifts out of 0..31 too.
+  op.p.rand_scale = 45;
+  Ctx low(ets_new(&op.p));
+  EXPECT_EQ(low->plane_ctx[0]->rs_lut[128], 17 - 45);
+  op.p.rand_scale = -150;
+  Ctx high(ets_new(&op.p));
+  EXPECT_EQ(high->plane_ctx[0]->rs_lut[128], 127);  // 167, held as a signed byte
 }
 
 TEST(Ets, ContextFieldsFollowTheParameters) {
