@@ -51,7 +51,7 @@ struct RasterPageSpec {
 
 // A page of `spec` whose pixels are all `fill` (255: white for additive
 // spaces). cupsWidth and cupsHeight are the imaging box at the page's
-// resolution (truncated) unless the spec overrides them; cupsBytesPerLine,
+// resolution (truncated) unless width_px/height_px override them; cupsBytesPerLine,
 // cupsBitsPerColor, cupsNumColors, ImagingBoundingBox and cupsImagingBBox
 // are filled consistently, the colour order is chunked.
 RasterPage MakePage(const RasterPageSpec& spec, uint8_t fill = 0xFF);
