@@ -83,6 +83,24 @@ inline int64_t MatrixNoise(int tm, int rs) {
   return tm >> (-sh < 31 ? -sh : 31);
 }
 
+// The diffused error o biased by the distance term in the way ets_style
+// selects: 0 none, 1 full when negative and an eighth when positive, 2 full,
+// 3 an eighth, n > 3 divided by n - 3.
+inline int64_t BiasedError(int o, int ets_bias, int ets_style) {
+  switch (ets_style) {
+    case 0:
+      return o;
+    case 1:
+      return o + (ets_bias > 0 ? ets_bias >> 3 : ets_bias);
+    case 2:
+      return o + ets_bias;
+    case 3:
+      return o + (ets_bias >> 3);
+    default:
+      return o + ets_bias / (ets_style - 3);
+  }
+}
+
 // The generator's noise at shift rs: (2^31 >> rs) - (next >> rs) as a
 // 32-bit value. Shifts of 32 or more leave nothing of either term (0);
 // negative ones, which have no meaning, count as 0.
@@ -439,22 +457,7 @@ void LineOnePlane(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __re
       int64_t err = o;
       if (expected_r != 0) {
         const int ets_bias = ((r < rlimit ? r : rlimit) << (16 - c1)) - expected_r;
-        switch (ets_style) {
-          case 0:
-            break;
-          case 1:
-            err = o + (ets_bias > 0 ? ets_bias >> 3 : ets_bias);
-            break;
-          case 2:
-            err = o + ets_bias;
-            break;
-          case 3:
-            err = o + (ets_bias >> 3);
-            break;
-          default:
-            err = o + ets_bias / (ets_style - 3);
-            break;
-        }
+        err = BiasedError(o, ets_bias, ets_style);
       }
       const int rs = rs_lut[s];
       if (kRStyle == 1) {
@@ -718,22 +721,7 @@ void ets_line_general(ETS_Ctx* etc, uchar** dest, const ETS_SrcPixel* const* src
         if (expected_r != 0) {
           const int rlimit = 1 << (pc->c1 + 14);
           const int ets_bias = ((pr.r < rlimit ? pr.r : rlimit) << (16 - pc->c1)) - expected_r;
-          switch (ets_style) {
-            case 0:
-              break;
-            case 1:
-              err = o + (ets_bias > 0 ? ets_bias >> 3 : ets_bias);
-              break;
-            case 2:
-              err = o + ets_bias;
-              break;
-            case 3:
-              err = o + (ets_bias >> 3);
-              break;
-            default:
-              err = o + ets_bias / (ets_style - 3);
-              break;
-          }
+          err = BiasedError(o, ets_bias, ets_style);
         }
         if (r_style == 1) {
           err += MatrixNoise(tmline[(x + pc->tm_offset) & tmmask], rs);
