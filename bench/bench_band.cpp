@@ -15,8 +15,8 @@
 #include <random>
 #include <vector>
 
-#include "page_process_ink1.h"
-#include "support/band_reference.h"
+#include "bands/page_process_ink1.h"
+#include "common/band_reference.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "dcraster.h"
-#include "page_process_ink2.h"
+#include "bands/page_process_ink2.h"
+#include "raster/dcraster.h"
 
 namespace {
 

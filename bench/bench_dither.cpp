@@ -9,8 +9,8 @@
 #include <functional>
 #include <map>
 
-#include "fi_bitmap.h"
 #include "quill/dither.h"
+#include "support/fi_bitmap.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/cups_raster_writer.h"
 #include "page_canvas.h"
-#include "support/cups_raster_writer.h"
 
 namespace {
 

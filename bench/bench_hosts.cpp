@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
+#include "interface/rescale.h"
 #include "quill/libquill.h"
-#include "rescale.h"
 
 namespace {
 

@@ -26,13 +26,13 @@
 #include <random>
 #include <vector>
 
-#include "document_process_ink1.h"
-#include "fi_bitmap.h"
-#include "ink_sections.h"
-#include "mono_conversion.h"
-#include "page_process_ink1.h"
+#include "bands/page_process_ink1.h"
+#include "document/document_process_ink1.h"
+#include "document/ink_sections.h"
+#include "document/mono_conversion.h"
+#include "document/shingling.h"
 #include "quill/libquill.h"
-#include "shingling.h"
+#include "support/fi_bitmap.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "dot_band.h"
-#include "dot_page.h"
 #include "dot_output.h"
+#include "dot_page.h"
 #include "dot_state.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "page_process_dot24.h"
-#include "page_process_thermal.h"
+#include "bands/page_process_dot24.h"
+#include "bands/page_process_thermal.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "common/dot_stream_decoder.h"
 #include "dot_test_util.h"
-#include "support/dot_stream_decoder.h"
 
 namespace dot_test {
 namespace {

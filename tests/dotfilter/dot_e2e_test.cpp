@@ -14,8 +14,8 @@
 
 #include <cups/raster.h>
 
+#include "common/dot_stream_decoder.h"
 #include "dot_test_util.h"
-#include "support/dot_stream_decoder.h"
 
 namespace dot_test {
 namespace {

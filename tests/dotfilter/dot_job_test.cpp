@@ -10,8 +10,8 @@
 #include <ctime>
 #include <fstream>
 
+#include "common/dot_stream_decoder.h"
 #include "dot_test_util.h"
-#include "support/dot_stream_decoder.h"
 
 namespace dot_test {
 namespace {

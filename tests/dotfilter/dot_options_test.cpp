@@ -9,13 +9,13 @@
 
 #include <cups/ppd.h>
 
+#include "common/dot_stream_decoder.h"
 #include "dot_band.h"
 #include "dot_options.h"
 #include "dot_output.h"
 #include "dot_page.h"
 #include "dot_state.h"
 #include "dot_test_util.h"
-#include "support/dot_stream_decoder.h"
 
 namespace dot_test {
 namespace {

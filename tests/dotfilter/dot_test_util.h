@@ -13,7 +13,7 @@
 
 #include <cups/raster.h>
 
-#include "support/dot_stream_decoder.h"
+#include "common/dot_stream_decoder.h"
 
 namespace dot_test {
 

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/log_capture.h"
 #include "cups_dest.h"
-#include "support/log_capture.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "cups_log.h"
 #include "filter_test_util.h"
-#include "log.h"  // the library's side of the "quill" logger
+#include "support/log.h"  // the library's side of the "quill" logger
 
 namespace {
 

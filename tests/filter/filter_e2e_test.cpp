@@ -41,11 +41,11 @@
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include "common/band_decoder.h"
+#include "common/cups_raster_writer.h"
+#include "common/ppd_writer.h"
 #include "filter_test_util.h"
 #include "subprocess.h"
-#include "support/band_decoder.h"
-#include "support/cups_raster_writer.h"
-#include "support/ppd_writer.h"
 
 namespace {
 

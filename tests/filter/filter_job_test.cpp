@@ -14,13 +14,13 @@
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
 
+#include "common/band_decoder.h"
+#include "common/cups_raster_writer.h"
+#include "common/ppd_writer.h"
 #include "cups_log.h"
 #include "doc_api.h"
 #include "filter_job.h"
 #include "filter_test_util.h"
-#include "support/band_decoder.h"
-#include "support/cups_raster_writer.h"
-#include "support/ppd_writer.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include "common/cups_raster_writer.h"
+#include "common/ppd_writer.h"
 #include "filter_test_util.h"
 #include "subprocess.h"
-#include "support/cups_raster_writer.h"
-#include "support/ppd_writer.h"
 
 namespace {
 

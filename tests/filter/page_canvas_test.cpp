@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/cups_raster_writer.h"
 #include "page_canvas.h"
-#include "support/cups_raster_writer.h"
 
 namespace {
 

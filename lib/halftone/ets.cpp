@@ -1,0 +1,1001 @@
+// ets.cpp - even-toned screening: Floyd-Steinberg error diffusion biased by
+// the distance to the nearest printed dot and modulated by a blue-noise
+// matrix, for several planes with coupling and any number of levels.
+//
+// All per-pixel arithmetic is integer; sums that could leave 32 bits for
+// extreme parameters are formed in 64 bits before they are clamped or
+// shifted, which gives the 32-bit results wherever those are defined.
+#include "halftone/ets.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+#include <vector>
+
+#include "quill/dither.h"
+#include "support/fi_bitmap.h"
+#include "support/log.h"
+
+namespace {
+
+// Number of halvings to reach 1 (integer part of log2; 0 for v <= 1).
+int Log2(int v) {
+  int n = 0;
+  while (v > 1) {
+    v >>= 1;
+    ++n;
+  }
+  return n;
+}
+
+// Distance scale for an aspect ratio; false when the ratio has none.
+bool DistScaleForAspect(int ax, int ay, double* out) {
+  struct Entry {
+    int x, y;
+    double scale;
+  };
+  static const Entry kTable[] = {
+      {1, 1, 0.95}, {1, 2, 1.8},  {1, 3, 2.4},   {1, 4, 3.6},  {2, 1, 1.8},   {2, 3, 1.35},
+      {3, 1, 2.4},  {3, 2, 1.35}, {3, 4, 0.675}, {4, 1, 3.6},  {4, 3, 0.675},
+  };
+  for (const Entry& e : kTable) {
+    if (e.x == ax && e.y == ay) {
+      *out = e.scale;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Noise shift for the ink amount nl = (levels - 1) * lut[i] when no
+// per-plane noise table is given: stronger noise (smaller shift) around
+// quarter, half and full coverage and in a few bands where the plain
+// diffusion forms textures.
+int NoiseShift(int nl, int levels, int rs_base) {
+  if (nl != 0 && ((nl >= 5761 && nl <= 8255) || (nl >= 10369 && nl <= 11519))) return rs_base - 1;
+  if (nl != 0 && nl >= 20545 && nl <= 23103) {
+    return (nl >= 21185 && nl <= 22463) ? rs_base - 2 : rs_base - 1;
+  }
+  if (nl == (levels - 1) * 65536) return rs_base;
+  int l;
+  if (nl <= 49152) {
+    l = nl < 24576 ? std::abs(nl + 16384 - 32768) : std::abs(nl - 32768);
+  } else {
+    const int m = (nl + 16384) & ~0x7FFF;
+    l = std::abs(nl - m);
+  }
+  if (l > 4095) return rs_base;
+  if (l >= 2048) return rs_base - 1;
+  if (l >= 1024) return rs_base - 2;
+  return rs_base - 3;
+}
+
+// The noise of the matrix value tm at shift rs: tm << (24 - rs), or
+// tm >> (rs - 24) for shifts beyond 24, formed in 64 bits. A left shift
+// beyond 40 decides exactly as 40: the biased error (below 2^31 in size) is
+// then clamped to the same end of elo..ehi.
+inline int64_t MatrixNoise(int tm, int rs) {
+  const int sh = 24 - rs;
+  if (sh >= 0) return tm * (int64_t{1} << (sh < 40 ? sh : 40));
+  return tm >> (-sh < 31 ? -sh : 31);
+}
+
+// The diffused error o biased by the distance term in the way ets_style
+// selects: 0 none, 1 full when negative and an eighth when positive, 2 full,
+// 3 an eighth, n > 3 divided by n - 3.
+inline int64_t BiasedError(int o, int ets_bias, int ets_style) {
+  switch (ets_style) {
+    case 0:
+      return o;
+    case 1:
+      return o + (ets_bias > 0 ? ets_bias >> 3 : ets_bias);
+    case 2:
+      return o + ets_bias;
+    case 3:
+      return o + (ets_bias >> 3);
+    default:
+      return o + ets_bias / (ets_style - 3);
+  }
+}
+
+// The generator's noise at shift rs: (2^31 >> rs) - (next >> rs) as a
+// 32-bit value. Shifts of 32 or more leave nothing of either term (0);
+// negative ones, which have no meaning, count as 0.
+inline int32_t GeneratorNoise(uint32_t next, int rs) {
+  if (rs >= 32) return 0;
+  const int s = rs < 0 ? 0 : rs;
+  return static_cast<int32_t>((0x80000000u >> s) - (next >> s));
+}
+
+void WriteInt32(FILE* f, int32_t v) { fwrite(&v, sizeof v, 1, f); }
+
+void WriteDump(const ETS_Params* params) {
+  FILE* f = params->dump_file;
+  for (int32_t v : {0x70644245, 0x4D4D4949, 150, 255, 1}) WriteInt32(f, v);
+  if (params->dump_level >= ETS_DUMP_PARAMS) fwrite(params, sizeof *params, 1, f);
+  if (params->dump_level >= ETS_DUMP_LUTS) {
+    for (int p = 0; p < params->n_planes; ++p) {
+      for (int i = 0; i < 256; ++i) {
+        // Without luts, the 8.24 form of the linear ramp the planes use.
+        WriteInt32(f, params->luts != nullptr ? params->luts[p][i] : i * 65793 + (i >> 7));
+      }
+    }
+  }
+}
+
+// Builds plane p; false on allocation failure (the caller frees the rest).
+bool MakePlane(const ETS_Params* params, int p, double distscale, ETS_PlaneCtx* pc) {
+  const int width = params->width;
+  const int levels = params->levels;
+  pc->width = width;
+  pc->err_line = static_cast<int*>(calloc(width, sizeof(int)));
+  pc->r_line = static_cast<int*>(calloc(width, sizeof(int)));
+  pc->a_line = static_cast<int*>(calloc(width, sizeof(int)));
+  pc->b_line = static_cast<int*>(calloc(width, sizeof(int)));
+  pc->lut = static_cast<int*>(calloc(256, sizeof(int)));
+  pc->dist_lut = static_cast<int*>(calloc(256, sizeof(int)));
+  pc->rs_lut = static_cast<signed char*>(calloc(256, 1));
+  if (!pc->err_line || !pc->r_line || !pc->a_line || !pc->b_line || !pc->lut || !pc->dist_lut ||
+      !pc->rs_lut) {
+    return false;
+  }
+  pc->c1 = Log2(levels) + Log2(params->aspect_x) + Log2(params->aspect_y) + 6 -
+           (params->c1_scale != nullptr ? params->c1_scale[p] : 0);
+  const int n1 = params->n_planes - 1;
+  pc->tm_offset = n1 <= 1 ? 256 : 256 / (Log2(n1) + 1);
+  const int64_t rs_base = (levels > 1 ? 19 + Log2(levels) : 19) - int64_t{params->rand_scale};
+  const double dist_num = static_cast<double>(1LL << (32 - pc->c1)) * distscale;
+  for (int i = 0; i < 256; ++i) {
+    const int nli = params->luts != nullptr ? params->luts[p][i] >> 8 : (i * 65793 + (i >> 7)) >> 8;
+    pc->lut[i] = params->polarity == ETS_BLACK_IS_ONE ? nli : 65536 - nli;
+    const int nl = (levels - 1) * pc->lut[i];
+    if (nl == 0 || nl >= 65536 / (levels - 1)) {
+      pc->dist_lut[i] = 0;
+    } else {
+      const double d = dist_num / nl;
+      pc->dist_lut[i] = d < static_cast<double>(1 << 30) ? static_cast<int>(d) : 1 << 30;
+    }
+    int64_t rs;
+    if (params->rand_scale_luts != nullptr) {
+      const int64_t v = params->rand_scale_luts[p][i];
+      const int64_t z = v + (v >> 1);
+      rs = rs_base + 16 - (z < 2 ? 0 : Log2(static_cast<int>(z < INT32_MAX ? z : INT32_MAX)));
+    } else {
+      rs = NoiseShift(nl, levels, static_cast<int>(rs_base < -1000 ? -1000 : rs_base > 1000 ? 1000 : rs_base));
+    }
+    // A signed byte holds every shift that means anything (see MatrixNoise
+    // and GeneratorNoise).
+    pc->rs_lut[i] = static_cast<signed char>(rs < -128 ? -128 : rs > 127 ? 127 : rs);
+  }
+  for (int x = 0; x < width; ++x) {
+    pc->a_line[x] = 1;
+    pc->b_line[x] = 1;
+    pc->err_line[x] = -((rand() % 32768) * 64) >> 8;
+  }
+  return true;
+}
+
+// Running values of one plane along the current line.
+struct PlaneRun {
+  int a, b, r;
+  int e_1_0;   // error of the pixel to the left
+  int e_m1_1;  // error above-left
+  int e_0_1;   // error above
+};
+
+}  // namespace
+
+extern "C" ETS_Ctx* ets_new(const ETS_Params* params) {
+  if (params == nullptr) {
+    quill_log::Error("ets_new: no parameters");
+    return nullptr;
+  }
+  double distscale = params->distscale;
+  if (distscale == 0 && !DistScaleForAspect(params->aspect_x, params->aspect_y, &distscale)) {
+    quill_log::Error("aspect ratio of %d:%d not supported", params->aspect_x, params->aspect_y);
+    return nullptr;
+  }
+  // Levels must fit the output bytes and leave a step (levels - 1 divides);
+  // the distance state grows by 2 * aspect^2 per line, which must stay far
+  // from overflowing over any page.
+  constexpr int kMaxAspect = 64;
+  if (params->width <= 0 || params->n_planes <= 0 || params->levels < 2 || params->levels > 256 ||
+      params->aspect_x <= 0 || params->aspect_y <= 0 || params->aspect_x > kMaxAspect ||
+      params->aspect_y > kMaxAspect) {
+    quill_log::Error("ets_new: unusable parameters width=%d planes=%d levels=%d aspect=%d:%d",
+                     params->width, params->n_planes, params->levels, params->aspect_x, params->aspect_y);
+    return nullptr;
+  }
+  for (int p = 0; p < params->n_planes; ++p) {
+    // The distance cap 2^(c1 + 14) and the shift by 16 - c1 are defined
+    // for c1 in -14..16.
+    const int64_t c1 = int64_t{Log2(params->levels)} + Log2(params->aspect_x) + Log2(params->aspect_y) + 6 -
+                       (params->c1_scale != nullptr ? params->c1_scale[p] : 0);
+    if (c1 < -14 || c1 > 16) {
+      quill_log::Error("ets_new: distance scale exponent %lld of plane %d out of range",
+                       static_cast<long long>(c1), p);
+      return nullptr;
+    }
+  }
+
+  ETS_Ctx* ctx = static_cast<ETS_Ctx*>(calloc(1, sizeof(ETS_Ctx)));
+  // Without a context the dump stream stays the caller's: not closed here.
+  auto out_of_memory = [&ctx]() -> ETS_Ctx* {
+    quill_log::Error("ets_new: out of memory");
+    if (ctx != nullptr) {
+      ctx->dump_file = nullptr;
+      ets_free(ctx);
+    }
+    return nullptr;
+  };
+  if (ctx == nullptr) return out_of_memory();
+  if (params->dump_file != nullptr) WriteDump(params);
+  ctx->width = params->width;
+  ctx->n_planes = params->n_planes;
+  ctx->levels = params->levels;
+  ctx->aspect_x = params->aspect_x;
+  ctx->aspect_y = params->aspect_y;
+  ctx->ets_style = params->ets_style;
+  ctx->r_style = params->r_style;
+  ctx->dump_file = params->dump_file;
+  ctx->dump_level = params->dump_level;
+  ctx->ehi = static_cast<int>(39321.6 / (params->levels - 1));
+  ctx->elo = -ctx->ehi;
+  ctx->seed1 = 0x5324879fu;
+  ctx->seed2 = 0xb78d0945u;
+  ctx->y = 0;
+  ctx->tmwid = 256;
+  ctx->tmheight = 256;
+  ctx->tmmat = quill_dither::ets_noise_matrix;
+  ctx->c_line = static_cast<int*>(calloc(params->width, sizeof(int)));
+  ctx->strengths = static_cast<int*>(calloc(params->n_planes, sizeof(int)));
+  ctx->plane_ctx = static_cast<ETS_PlaneCtx**>(calloc(params->n_planes, sizeof(ETS_PlaneCtx*)));
+  if (ctx->c_line == nullptr || ctx->strengths == nullptr || ctx->plane_ctx == nullptr) {
+    return out_of_memory();
+  }
+  if (params->strengths != nullptr) {
+    std::memcpy(ctx->strengths, params->strengths, sizeof(int) * params->n_planes);
+  }
+  for (int p = 0; p < params->n_planes; ++p) {
+    ctx->plane_ctx[p] = static_cast<ETS_PlaneCtx*>(calloc(1, sizeof(ETS_PlaneCtx)));
+    if (ctx->plane_ctx[p] == nullptr || !MakePlane(params, p, distscale, ctx->plane_ctx[p])) {
+      return out_of_memory();
+    }
+  }
+  return ctx;
+}
+
+namespace {
+
+// Branch-free selections for the serial loops of the distance pass and the
+// image driver's case. Their conditions alternate without a pattern, so
+// branches would mispredict about every other pixel, and gcc turns several
+// selections on one condition into a branch. Each helper keeps its in/out
+// arguments when the condition holds and otherwise replaces them by the
+// values given with them.
+#if defined(__GNUC__) && defined(__x86_64__)
+// x, y, z stay when s < k, else they become x2, y2, z2.
+inline void KeepIfLess(int s, int k, int& x, int x2, int& y, int y2, int& z, int z2) {
+  asm("cmpl %[k], %[s]\n\t"
+      "cmovge %[x2], %[x]\n\t"
+      "cmovge %[y2], %[y]\n\t"
+      "cmovge %[z2], %[z]"
+      : [x] "+&r"(x), [y] "+&r"(y), [z] "+&r"(z)
+      : [s] "r"(s), [k] "rm"(k), [x2] "rm"(x2), [y2] "rm"(y2), [z2] "rm"(z2)
+      : "cc");
+}
+// r, a, b, bias, z stay when flag is 0, else they become the second values.
+inline void TakeIfSet(int flag, int& r, int r2, int& a, int a2, int& b, int b2, int& bias, int bias2,
+                      int& z, int z2) {
+  asm("testl %[f], %[f]\n\t"
+      "cmovne %[r2], %[r]\n\t"
+      "cmovne %[a2], %[a]\n\t"
+      "cmovne %[b2], %[b]\n\t"
+      "cmovne %[bias2], %[bias]\n\t"
+      "cmovne %[z2], %[z]"
+      : [r] "+&r"(r), [a] "+&r"(a), [b] "+&r"(b), [bias] "+&r"(bias), [z] "+&r"(z)
+      : [f] "r"(flag), [r2] "rm"(r2), [a2] "rm"(a2), [b2] "rm"(b2), [bias2] "rm"(bias2), [z2] "rm"(z2)
+      : "cc");
+}
+// Returns w >= bound (0 or 1); when it is 1, r, a, b, err become r2, a2,
+// b2, err2.
+inline int DotIfReached(int64_t w, int64_t bound, int& r, int r2, int& a, int a2, int& b, int b2, int& err,
+                        int err2) {
+  int dot = 0;
+  asm("cmpq %[bound], %[w]\n\t"
+      "setge %b[dot]\n\t"
+      "cmovge %[r2], %[r]\n\t"
+      "cmovge %[a2], %[a]\n\t"
+      "cmovge %[b2], %[b]\n\t"
+      "cmovge %[err2], %[err]"
+      : [dot] "+&q"(dot), [r] "+&r"(r), [a] "+&r"(a), [b] "+&r"(b), [err] "+&r"(err)
+      : [w] "r"(w), [bound] "rm"(bound), [r2] "rm"(r2), [a2] "rm"(a2), [b2] "rm"(b2), [err2] "rm"(err2)
+      : "cc");
+  return dot;
+}
+#else
+inline void KeepIfLess(int s, int k, int& x, int x2, int& y, int y2, int& z, int z2) {
+  if (!(s < k)) {
+    x = x2;
+    y = y2;
+    z = z2;
+  }
+}
+inline void TakeIfSet(int flag, int& r, int r2, int& a, int a2, int& b, int b2, int& bias, int bias2,
+                      int& z, int z2) {
+  if (flag != 0) {
+    r = r2;
+    a = a2;
+    b = b2;
+    bias = bias2;
+    z = z2;
+  }
+}
+inline int DotIfReached(int64_t w, int64_t bound, int& r, int r2, int& a, int a2, int& b, int b2, int& err,
+                        int err2) {
+  if (w < bound) return 0;
+  r = r2;
+  a = a2;
+  b = b2;
+  err = err2;
+  return 1;
+}
+#endif
+
+// Smooths the coupling line from right to left.
+void SmoothCoupling(ETS_Ctx* etc) {
+  int* c_line = etc->c_line;
+  int k = 0;
+  for (int x = etc->width - 1; x >= 0; --x) {
+    const int s = k + c_line[x];
+    c_line[x] = (s >> 1) - (s >> 5);
+    k = s >> 1;
+  }
+}
+
+// Carries the distance state of every plane to the next line, right to
+// left.
+void PrepareDistances(ETS_Ctx* etc) {
+  const int ax2 = etc->aspect_x * etc->aspect_x;
+  const int ay2 = etc->aspect_y * etc->aspect_y;
+  for (int p = 0; p < etc->n_planes; ++p) {
+    ETS_PlaneCtx* pc = etc->plane_ctx[p];
+    int* __restrict r_line = pc->r_line;
+    int* __restrict a_line = pc->a_line;
+    int* __restrict b_line = pc->b_line;
+    const int rlimit = 1 << (pc->c1 + 14);
+    int rv = 0;
+    int av = ay2;
+    int bv = ax2;
+    for (int x = pc->width - 1; x >= 0; --x) {
+      const int rl = r_line[x];
+      const int al = a_line[x];
+      const int bl = b_line[x];
+      // The distance grows from the right-hand neighbour, or restarts from
+      // this column's own state; either way capped at rlimit (taking the
+      // cap before the choice gives the same value and a shorter chain).
+      const int grown = rv + av;
+      int rn = grown > rlimit ? rlimit : grown;
+      int an = av + 2 * ay2;
+      int bn = bv;
+      KeepIfLess(grown + bv, rl + bl, rn, rl > rlimit ? rlimit : rl, an, al, bn, bl);
+      rv = rn;
+      av = an;
+      bv = bn;
+      a_line[x] = av;
+      b_line[x] = bv + 2 * ax2;
+      r_line[x] = rv + bv;
+    }
+  }
+}
+
+// The pixel pass for one plane, with everything the general pass reads
+// through the context held in locals. Same results as ets_line_general.
+// With a coupling strength of 0 the coupling line stays 0 for ever (it
+// starts at 0 and only ever receives halved sums of itself), so it is
+// neither read nor written.
+//
+// kTwoLevels: levels == 2, where the level computation reduces to one
+// comparison: ((X * 256 + 2^23) >> 24) >= 1 exactly when X >= 2^15.
+// kCoupled: the plane's coupling strength is not 0.
+template <int kRStyle, bool kTwoLevels, bool kCoupled>
+void LineOnePlane(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __restrict src) {
+  ETS_PlaneCtx* pc = etc->plane_ctx[0];
+  const int width = etc->width;
+  const int levels = etc->levels;
+  const int ax2 = etc->aspect_x * etc->aspect_x;
+  const int ay2 = etc->aspect_y * etc->aspect_y;
+  const int64_t dith_mul = static_cast<int64_t>(levels - 1) * 256;
+  const int imo_mul = (1 << 30) / (levels - 1);
+  const signed char* __restrict tmline = etc->tmmat + (etc->y % etc->tmheight) * etc->tmwid;
+  const int tmmask = etc->tmwid - 1;
+  const int tm_offset = pc->tm_offset;
+  const int ets_style = etc->ets_style;
+  const int elo = etc->elo;
+  const int ehi = etc->ehi;
+  const int strength = etc->strengths[0];
+  constexpr bool coupled = kCoupled;
+  int* __restrict c_line = etc->c_line;
+  int* __restrict err_line = pc->err_line;
+  int* __restrict r_line = pc->r_line;
+  int* __restrict a_line = pc->a_line;
+  int* __restrict b_line = pc->b_line;
+  const int* __restrict lut = pc->lut;
+  const int* __restrict dist_lut = pc->dist_lut;
+  const signed char* __restrict rs_lut = pc->rs_lut;
+  const int c1 = pc->c1;
+  const int rlimit = 1 << (c1 + 14);
+  uint32_t seed1 = etc->seed1;
+  uint32_t seed2 = etc->seed2;
+
+  int a = ay2, b = ax2, r = 0;
+  int e_1_0 = 0, e_m1_1 = 0, e_0_1 = err_line[0];
+  int coupling = 0;
+  for (int x = 0; x < width; ++x) {
+    int cval = 0;
+    if constexpr (coupled) cval = coupling + c_line[x];
+    const int s = src[x];
+    const int e0 = lut[s];
+    const int rl = r_line[x];
+    if (r + a < rl) {
+      r += a;
+      a += 2 * ay2;
+    } else {
+      r = rl;
+      a = a_line[x];
+      b = b_line[x];
+    }
+    const int e_1_1 = x + 1 < width ? err_line[x + 1] : 0;
+    int stored = 0;
+    int out = 0;
+    if (e0 != 0) {
+      const int expected_r = dist_lut[s];
+      const int o = (7 * e_1_0 + 3 * e_1_1 + 5 * e_0_1 + e_m1_1) >> 4;
+      int64_t err = o;
+      if (expected_r != 0) {
+        const int ets_bias = ((r < rlimit ? r : rlimit) << (16 - c1)) - expected_r;
+        err = BiasedError(o, ets_bias, ets_style);
+      }
+      const int rs = rs_lut[s];
+      if (kRStyle == 1) {
+        err += MatrixNoise(tmline[(x + tm_offset) & tmmask], rs);
+      } else if (kRStyle == 2) {
+        uint32_t next = seed1 + seed2;
+        if (next < seed1) ++next;
+        seed2 = seed1;
+        seed1 = next;
+        err += GeneratorNoise(next, rs);
+      }
+      const int64_t clamped = err < elo ? elo : err > ehi ? ehi : err;
+      // v < 0 and v == 0 leave the same error (e0 + o) and coupling.
+      int v;
+      int achieved;
+      if constexpr (kTwoLevels) {
+        v = clamped + cval + e0 >= 0x8000 ? 1 : 0;
+        achieved = e0 - (v << 16);
+      } else {
+        v = static_cast<int>(((clamped + cval + e0) * dith_mul + 0x800000) >> 24);
+        v = v < 0 ? 0 : v > levels - 1 ? levels - 1 : v;
+        achieved = e0 - static_cast<int>((static_cast<int64_t>(imo_mul) * v) >> 14);
+      }
+      if constexpr (coupled) cval += static_cast<int>((static_cast<int64_t>(achieved) * strength) >> 8);
+      stored = o + achieved;
+      out = v;
+      const bool dot = v > 0;
+      r = dot ? 0 : r;
+      a = dot ? ay2 : a;
+      b = dot ? ax2 : b;
+    }
+    dest[x] = static_cast<uchar>(out);
+    a_line[x] = a;
+    b_line[x] = b;
+    r_line[x] = r;
+    err_line[x] = stored;
+    e_1_0 = stored;
+    e_m1_1 = e_0_1;
+    e_0_1 = e_1_1;
+    if constexpr (coupled) {
+      coupling = cval >> 1;
+      c_line[x] = coupling;
+    }
+  }
+  if constexpr (coupled) SmoothCoupling(etc);
+  etc->seed1 = seed1;
+  etc->seed2 = seed2;
+}
+
+// The distance bias of ets_style 1 for distance r (0 without an expected
+// distance). min(r, rlimit) * 2^(16 - c1) is at most 2^30.
+inline int Bias(int r, int expected, int rlimit, int rmul) {
+  const int t = (r < rlimit ? r : rlimit) * rmul - expected;
+  const int t8 = t >> 3;
+  const int bias = t8 < t ? t8 : t;  // t > 0: t / 8 (shift), else t
+  return expected != 0 ? bias : 0;
+}
+
+// The image driver's case: one plane, two levels, no coupling, ets_style 1,
+// noise from the matrix.
+//
+// The decision of the plain form is
+//   dot = clamp(o + bias + noise, elo, ehi) + e0 >= 2^15.
+// With T = 2^15 - e0: when T <= elo every value passes, when T > ehi none
+// does, otherwise (the clamp being monotonic) dot = o + bias >= T - noise.
+// The right-hand side (or a bound that always or never passes, and never
+// for pixels without ink) is computed for the whole line first.
+//
+// The serial loop is short because both outcomes of a pixel are prepared
+// before its left neighbour is decided. After a dot the distance state is
+// reset (r 0, a ay2, b ax2, the values a line starts with), so the state
+// the next pixel sees then, and its bias, depend on that pixel's column
+// alone; the other outcome carries the state on from the left. Likewise Z
+// of the next pixel is 7 * stored + (above terms), and a dot takes 65536
+// off stored. The decision then only selects between prepared values, and
+// the selections are free of branches (see KeepIfLess).
+struct DriverByte {
+  int64_t base;     // T, or a bound that always or never passes
+  int ink;          // e0
+  int expected;     // expected_r
+  int noise_shift;  // 24 - rs
+  int bias_reset;   // the bias at distance ay2
+};
+
+struct DriverPixel {
+  int64_t bound;   // o + bias must reach this for a dot
+  int ink;         // e0
+  int expected;    // expected_r
+  int above;       // 3 x above-right + 5 x above + above-left
+  int bias_reset;  // the bias after a dot on the left
+};
+
+// kDriver: aspect 1:1 and c1 6, the image driver's values, as constants
+// (which frees registers in the serial loop).
+template <bool kDriver>
+void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __restrict src) {
+  ETS_PlaneCtx* pc = etc->plane_ctx[0];
+  const int width = etc->width;
+  const int ax2 = kDriver ? 1 : etc->aspect_x * etc->aspect_x;
+  const int ay2 = kDriver ? 1 : etc->aspect_y * etc->aspect_y;
+  const signed char* __restrict tmline = etc->tmmat + (etc->y % etc->tmheight) * etc->tmwid;
+  const int tmmask = etc->tmwid - 1;
+  const int tm_offset = pc->tm_offset;
+  const int64_t elo = etc->elo;
+  const int64_t ehi = etc->ehi;
+  int* __restrict err_line = pc->err_line;
+  int* __restrict r_line = pc->r_line;
+  int* __restrict a_line = pc->a_line;
+  int* __restrict b_line = pc->b_line;
+  const int c1 = kDriver ? 6 : pc->c1;
+  const int rmul = 1 << (16 - c1);
+  const int rlimit = 1 << (c1 + 14);
+  constexpr int64_t kAlways = -(int64_t{1} << 60);
+  constexpr int64_t kNever = int64_t{1} << 60;
+  constexpr int kDotZ = 7 * 65536;  // what a dot takes off Z of the next pixel
+
+  // Per input byte. A bound that always or never passes stays so after the
+  // noise (below 2^47 in size) is taken off it.
+  DriverByte bytes[256];
+  bool left_shifts = true;  // every noise shift a left shift of at most 40
+  for (int v = 0; v < 256; ++v) {
+    DriverByte& by = bytes[v];
+    const int e0 = pc->lut[v];
+    const int64_t t = 0x8000 - e0;
+    by.base = e0 == 0 ? kNever : t <= elo ? kAlways : t > ehi ? kNever : t;
+    by.ink = e0;
+    by.expected = pc->dist_lut[v];
+    by.noise_shift = 24 - pc->rs_lut[v];
+    by.bias_reset = Bias(ay2, by.expected, rlimit, rmul);
+    left_shifts = left_shifts && by.noise_shift >= 0 && by.noise_shift <= 40;
+  }
+  // Per-line scratch, kept per thread so that no line allocates.
+  thread_local std::vector<DriverPixel> scratch;
+  if (scratch.size() < static_cast<size_t>(width) + 1) scratch.resize(static_cast<size_t>(width) + 1);
+  DriverPixel* __restrict px = scratch.data();
+  auto prepare = [&](auto all_left) {
+    for (int x = 0; x < width; ++x) {
+      const DriverByte& by = bytes[src[x]];
+      const int tm = tmline[(x + tm_offset) & tmmask];
+      int64_t noise;
+      if constexpr (decltype(all_left)::value) {
+        noise = tm * (int64_t{1} << by.noise_shift);
+      } else {
+        noise = MatrixNoise(tm, 24 - by.noise_shift);
+      }
+      px[x].bound = by.base - noise;
+      px[x].ink = by.ink;
+      px[x].expected = by.expected;
+      // After a dot the distance is ay2, unless the column's own distance
+      // is smaller (on the first line).
+      const int rl = r_line[x];
+      px[x].bias_reset = rl >= ay2 ? by.bias_reset : Bias(rl, by.expected, rlimit, rmul);
+    }
+  };
+  if (left_shifts) {
+    prepare(std::true_type{});
+  } else {
+    prepare(std::false_type{});
+  }
+  if (width == 1) {
+    px[0].above = 5 * err_line[0];
+  } else {
+    px[0].above = 3 * err_line[1] + 5 * err_line[0];
+    for (int x = 1; x < width - 1; ++x) px[x].above = 3 * err_line[x + 1] + 5 * err_line[x] + err_line[x - 1];
+    px[width - 1].above = 5 * err_line[width - 1] + err_line[width - 2];
+  }
+  px[width].above = 0;
+
+  // Column 0 starts from the reset state with nothing on its left.
+  int after_dot = 1;
+  int rp = 0, ap = 0, bp = 0;  // state carried on when the last pixel had no dot
+  int z_carry = px[0].above + kDotZ;
+  for (int x = 0; x < width; ++x) {
+    const int rl = r_line[x];
+    const int al = a_line[x];
+    const int bl = b_line[x];
+    const DriverPixel& p = px[x];
+    // Distance update from the carried state ...
+    int r = rp + ap, a = ap + 2 * ay2, b = bp;
+    KeepIfLess(r, rl, r, rl, a, al, b, bl);
+    int bias = Bias(r, p.expected, rlimit, rmul);
+    // ... or from the reset state.
+    int rr = ay2, ar = 3 * ay2, br = ax2;
+    KeepIfLess(ay2, rl, rr, rl, ar, al, br, bl);
+    int z = z_carry;
+    TakeIfSet(after_dot, r, rr, a, ar, b, br, bias, p.bias_reset, z, z_carry - kDotZ);
+    const int o = z >> 4;
+    const int kept = p.ink != 0 ? o + p.ink : 0;  // stored error without a dot
+    int r_out = r, a_out = a, b_out = b, err = kept;
+    const int dot = DotIfReached(int64_t{o} + bias, p.bound, r_out, 0, a_out, ay2, b_out, ax2, err,
+                                 kept - 65536);
+    dest[x] = static_cast<uchar>(dot);
+    err_line[x] = err;
+    r_line[x] = r_out;
+    a_line[x] = a_out;
+    b_line[x] = b_out;
+    z_carry = 7 * kept + px[x + 1].above;
+    rp = r;
+    ap = a;
+    bp = b;
+    after_dot = dot;
+  }
+}
+
+}  // namespace
+
+void ets_line_general(ETS_Ctx* etc, uchar** dest, const ETS_SrcPixel* const* src) {
+  const int width = etc->width;
+  const int n_planes = etc->n_planes;
+  const int levels = etc->levels;
+  const int ax2 = etc->aspect_x * etc->aspect_x;
+  const int ay2 = etc->aspect_y * etc->aspect_y;
+  const int64_t dith_mul = static_cast<int64_t>(levels - 1) * 256;
+  const int imo_mul = (1 << 30) / (levels - 1);
+  const signed char* tmline = etc->tmmat + (etc->y % etc->tmheight) * etc->tmwid;
+  const int tmmask = etc->tmwid - 1;
+  const int ets_style = etc->ets_style;
+  const int r_style = etc->r_style;
+  const int elo = etc->elo;
+  const int ehi = etc->ehi;
+  int* c_line = etc->c_line;
+  uint32_t seed1 = etc->seed1;
+  uint32_t seed2 = etc->seed2;
+
+  // Running values per plane: a fixed array for the usual plane counts, so
+  // that a line allocates nothing.
+  constexpr int kFixedPlanes = 8;
+  PlaneRun fixed_run[kFixedPlanes];
+  std::vector<PlaneRun> more_run;
+  if (n_planes > kFixedPlanes) more_run.resize(n_planes);
+  PlaneRun* run = n_planes > kFixedPlanes ? more_run.data() : fixed_run;
+  for (int p = 0; p < n_planes; ++p) {
+    run[p] = PlaneRun{ay2, ax2, 0, 0, 0, etc->plane_ctx[p]->err_line[0]};
+  }
+  int coupling = 0;
+  for (int x = 0; x < width; ++x) {
+    int cval = coupling + c_line[x];
+    for (int p = 0; p < n_planes; ++p) {
+      ETS_PlaneCtx* pc = etc->plane_ctx[p];
+      PlaneRun& pr = run[p];
+      const int s = src[p][x];
+      const int e0 = pc->lut[s];
+      const int expected_r = pc->dist_lut[s];
+      const int rs = pc->rs_lut[s];
+      if (pr.r + pr.a < pc->r_line[x]) {
+        pr.r += pr.a;
+        pr.a += 2 * ay2;
+      } else {
+        pr.r = pc->r_line[x];
+        pr.a = pc->a_line[x];
+        pr.b = pc->b_line[x];
+      }
+      const int e_1_1 = x + 1 < width ? pc->err_line[x + 1] : 0;
+      int stored;
+      if (e0 == 0) {
+        dest[p][x] = 0;
+        stored = 0;
+      } else {
+        const int o = (7 * pr.e_1_0 + 3 * e_1_1 + 5 * pr.e_0_1 + pr.e_m1_1) >> 4;
+        int64_t err = o;
+        if (expected_r != 0) {
+          const int rlimit = 1 << (pc->c1 + 14);
+          const int ets_bias = ((pr.r < rlimit ? pr.r : rlimit) << (16 - pc->c1)) - expected_r;
+          err = BiasedError(o, ets_bias, ets_style);
+        }
+        if (r_style == 1) {
+          err += MatrixNoise(tmline[(x + pc->tm_offset) & tmmask], rs);
+        } else if (r_style == 2) {
+          uint32_t next = seed1 + seed2;
+          if (next < seed1) ++next;
+          seed2 = seed1;
+          seed1 = next;
+          err += GeneratorNoise(next, rs);
+        }
+        const int64_t clamped = err < elo ? elo : err > ehi ? ehi : err;
+        int v = static_cast<int>(((clamped + cval + e0) * dith_mul + 0x800000) >> 24);
+        if (v < 0) {
+          dest[p][x] = 0;
+          stored = e0 + o;
+          cval += static_cast<int>((static_cast<int64_t>(e0) * etc->strengths[p]) >> 8);
+        } else {
+          if (v > levels - 1) v = levels - 1;
+          dest[p][x] = static_cast<uchar>(v);
+          const int achieved = e0 - static_cast<int>((static_cast<int64_t>(imo_mul) * v) >> 14);
+          cval += static_cast<int>((static_cast<int64_t>(achieved) * etc->strengths[p]) >> 8);
+          stored = o + achieved;
+          if (v > 0) {
+            pr.r = 0;
+            pr.a = ay2;
+            pr.b = ax2;
+          }
+        }
+      }
+      pc->a_line[x] = pr.a;
+      pc->b_line[x] = pr.b;
+      pc->r_line[x] = pr.r;
+      pc->err_line[x] = stored;
+      pr.e_1_0 = stored;
+      pr.e_m1_1 = pr.e_0_1;
+      pr.e_0_1 = e_1_1;
+    }
+    coupling = cval >> 1;
+    c_line[x] = coupling;
+  }
+
+  SmoothCoupling(etc);
+  PrepareDistances(etc);
+  etc->seed1 = seed1;
+  etc->seed2 = seed2;
+  etc->y++;
+}
+
+extern "C" void ets_line(ETS_Ctx* etc, uchar** dest, const ETS_SrcPixel* const* src) {
+  if (etc == nullptr || dest == nullptr || src == nullptr) return;
+  if (etc->n_planes != 1) {
+    ets_line_general(etc, dest, src);
+    return;
+  }
+  const bool two = etc->levels == 2;
+  const bool coupled = etc->strengths[0] != 0;
+  uchar* d = dest[0];
+  const ETS_SrcPixel* sp = src[0];
+  if (etc->r_style == 1 && two && !coupled && etc->ets_style == 1) {
+    const bool driver = etc->aspect_x == 1 && etc->aspect_y == 1 && etc->plane_ctx[0]->c1 == 6;
+    if (driver) {
+      LineDriverCase<true>(etc, d, sp);
+    } else {
+      LineDriverCase<false>(etc, d, sp);
+    }
+  } else if (etc->r_style == 1 && two && !coupled) {
+    LineOnePlane<1, true, false>(etc, d, sp);
+  } else if (etc->r_style == 1) {
+    if (coupled) {
+      LineOnePlane<1, false, true>(etc, d, sp);
+    } else {
+      LineOnePlane<1, false, false>(etc, d, sp);
+    }
+  } else if (etc->r_style == 2) {
+    if (coupled) {
+      LineOnePlane<2, false, true>(etc, d, sp);
+    } else {
+      LineOnePlane<2, false, false>(etc, d, sp);
+    }
+  } else {
+    if (coupled) {
+      LineOnePlane<0, false, true>(etc, d, sp);
+    } else {
+      LineOnePlane<0, false, false>(etc, d, sp);
+    }
+  }
+  PrepareDistances(etc);
+  etc->y++;
+}
+
+extern "C" void ets_free(ETS_Ctx* ctx) {
+  if (ctx == nullptr) return;
+  if (ctx->dump_file != nullptr) fclose(ctx->dump_file);
+  if (ctx->plane_ctx != nullptr) {
+    for (int p = 0; p < ctx->n_planes; ++p) {
+      ETS_PlaneCtx* pc = ctx->plane_ctx[p];
+      if (pc == nullptr) continue;
+      free(pc->err_line);
+      free(pc->r_line);
+      free(pc->a_line);
+      free(pc->b_line);
+      free(pc->lut);
+      free(pc->dist_lut);
+      free(pc->rs_lut);
+      free(pc);
+    }
+  }
+  free(ctx->plane_ctx);
+  free(ctx->strengths);
+  free(ctx->c_line);
+  free(ctx);
+}
+
+extern "C" void* ets_malloc_aligned(int size, int align) {
+  if (size < 0) return nullptr;
+  char* raw = static_cast<char*>(malloc(static_cast<size_t>(size) + 20));
+  if (raw == nullptr) return nullptr;
+  const uintptr_t base = reinterpret_cast<uintptr_t>(raw);
+  const uintptr_t aligned = (base + 4 + 15) & ~uintptr_t{15};
+  const int32_t offset = static_cast<int32_t>(aligned - base);  // 4..19
+  char* p = raw + offset;
+  std::memcpy(p - 4, &offset, sizeof offset);
+  return p;
+}
+
+extern "C" void ets_free_aligned(void* p) {
+  if (p == nullptr) return;
+  int32_t offset;
+  std::memcpy(&offset, static_cast<char*>(p) - 4, sizeof offset);
+  free(static_cast<char*>(p) - offset);
+}
+
+namespace {
+
+// Coupling strengths of the image driver by number of planes.
+void DriverStrengths(int planes, std::vector<int>& s) {
+  static const int k4[] = {13, 51, 51, 128};
+  static const int k8[] = {128, 51, 51, 13, 13, 13, 13, 13};
+  s.assign(planes, 0);
+  if (planes == 4) {
+    s.assign(k4, k4 + 4);
+  } else if (planes >= 6 && planes <= 8) {
+    s.assign(k8, k8 + planes);
+  }
+}
+
+// Packs a line of levels 0 and 1 into (width + 7) / 8 bytes, most
+// significant bit first, a bit set for level 0; trailing bits 0.
+void PackLevelZero(const uchar* in, int width, uchar* out) {
+  int x = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Eight pixels at a time: bit 0 of every byte inverted, gathered into one
+  // byte by a multiplication whose partial products land on distinct bits
+  // (byte i -> bit 7 - i).
+  for (; x + 8 <= width; x += 8) {
+    uint64_t v;
+    std::memcpy(&v, in + x, 8);
+    const uint64_t zero = ~v & 0x0101010101010101ull;
+    out[x >> 3] = static_cast<uchar>((zero * 0x8040201008040201ull) >> 56);
+  }
+#endif
+  for (; x < width; x += 8) {
+    unsigned bits = 0;
+    for (int i = 0; i < 8 && x + i < width; ++i) bits |= static_cast<unsigned>(in[x + i] == 0) << (7 - i);
+    out[x >> 3] = static_cast<uchar>(bits);
+  }
+}
+
+// Aligned byte line released with ets_free_aligned.
+struct AlignedFree {
+  void operator()(uchar* p) const { ets_free_aligned(p); }
+};
+using AlignedLine = std::unique_ptr<uchar, AlignedFree>;
+
+struct CtxFree {
+  void operator()(ETS_Ctx* c) const { ets_free(c); }
+};
+
+}  // namespace
+
+extern "C" int ETS_dither_main(const uint8_t* pin, uint8_t* pout, int width, int height, uint8_t channel,
+                               int src_pitch, int dst_pitch) {
+  const int planes = channel;
+  const int levels = 2;
+  if (width <= 0 || height <= 0) return 0;
+  if (planes == 0 || pin == nullptr || pout == nullptr) return -1;
+
+  std::vector<int> lut(256);
+  for (int i = 0; i < 256; ++i) lut[i] = static_cast<int>(i / 255.0 * 16777216.0);
+  std::vector<int*> luts(planes, lut.data());
+  std::vector<int> strengths;
+  DriverStrengths(planes, strengths);
+  std::vector<int> c1_scale(planes, 1);
+
+  ETS_Params params;
+  std::memset(&params, 0, sizeof params);
+  params.width = width;
+  params.n_planes = planes;
+  params.levels = levels;
+  params.luts = luts.data();
+  params.distscale = 0;
+  params.aspect_x = 1;
+  params.aspect_y = 1;
+  params.strengths = strengths.data();
+  params.rand_scale = 0;
+  params.c1_scale = c1_scale.data();
+  params.ets_style = 1;
+  params.r_style = 1;
+  params.dump_file = nullptr;
+  params.dump_level = ETS_DUMP_ALL;
+  params.rand_scale_luts = nullptr;
+  params.polarity = ETS_BLACK_IS_ZERO;
+
+  std::unique_ptr<ETS_Ctx, CtxFree> ctx(ets_new(&params));
+  if (!ctx) return -1;
+  quill_log::Debug("xs=%d ys=%d byte_count=%d planes=%d levels=%d polarity=%d", width, height, 1, planes,
+                   levels, 0);
+
+  std::vector<std::vector<uchar>> in(planes, std::vector<uchar>(width));
+  std::vector<AlignedLine> out;
+  std::vector<const ETS_SrcPixel*> src(planes);
+  std::vector<uchar*> dst(planes);
+  for (int j = 0; j < planes; ++j) {
+    out.emplace_back(static_cast<uchar*>(ets_malloc_aligned(width + 16, 16)));
+    if (!out.back()) return -1;
+    dst[j] = out.back().get();
+    src[j] = in[j].data();
+  }
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = pin + static_cast<ptrdiff_t>(y) * src_pitch;
+    if (planes == 1) {
+      src[0] = row;  // one plane: the row is the plane line
+    } else {
+      for (int x = 0; x < width; ++x) {
+        for (int j = 0; j < planes; ++j) in[j][x] = row[x * planes + j];
+      }
+    }
+    ets_line(ctx.get(), dst.data(), src.data());
+    uint8_t* orow = pout + static_cast<ptrdiff_t>(y) * dst_pitch;
+    if (planes == 1) {
+      // Level 0 maps to 255 and level 1 to 0, and the one-bit writer sets
+      // the bits of non-zero bytes: the bits of pixels without ink.
+      PackLevelZero(dst[0], width, orow);
+      continue;
+    }
+    for (int j = 0; j < planes; ++j) {
+      uchar* d = dst[j];
+      for (int x = 0; x < width; ++x) d[x] = static_cast<uchar>(~(d[x] * 255 / (levels - 1)));
+    }
+    write_pam_line(dst.data(), width, orow, planes, nullptr);
+  }
+  return 0;
+}
+
+extern "C" FIBITMAP* ets_dither(FIBITMAP* src_dib) {
+  if (src_dib == nullptr) return nullptr;
+  const int width = static_cast<int>(FreeImage_GetWidth(src_dib));
+  const int height = static_cast<int>(FreeImage_GetHeight(src_dib));
+  // An 8-bit linear grey input already holds the grey values the copy would
+  // (its indices); it is only read, so it serves without a copy.
+  const bool grey_input = FreeImage_GetImageType(src_dib) == FIT_BITMAP && FreeImage_GetBPP(src_dib) == 8 &&
+                          FreeImage_GetColorType(src_dib) == FIC_MINISBLACK;
+  FiBitmap copy(grey_input ? nullptr : FreeImage_ConvertToGreyscale(src_dib));
+  FIBITMAP* grey = grey_input ? src_dib : copy.get();
+  if (grey == nullptr) return nullptr;
+  FiBitmap result(FreeImage_Allocate(width, height, 1));
+  if (!result) return nullptr;
+  RGBQUAD* pal = FreeImage_GetPalette(result.get());
+  pal[0] = RGBQUAD{0, 0, 0, 0};
+  pal[1] = RGBQUAD{255, 255, 255, 0};
+  if (ETS_dither_main(FreeImage_GetBits(grey), FreeImage_GetBits(result.get()), width, height, 1,
+                      static_cast<int>(FreeImage_GetPitch(grey)),
+                      static_cast<int>(FreeImage_GetPitch(result.get()))) != 0) {
+    return nullptr;
+  }
+  return result.release();
+}

@@ -1,0 +1,44 @@
+// ink2_stream.h - reads the page-language output back into its parts.
+#ifndef QUILL_TESTS_COMMON_INK2_STREAM_H_
+#define QUILL_TESTS_COMMON_INK2_STREAM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/dcraster_decoder.h"
+
+namespace ink2_test {
+
+using Bytes = std::vector<uint8_t>;
+
+// One page: the setup commands, the data blocks and the form feed.
+struct Ink2Page {
+  uint8_t flag = 0xFF;          // page flag: 00 last, 01 middle
+  uint8_t duplex = 0xFF;
+  uint16_t x_res = 0, y_res = 0;
+  uint16_t width = 0, height = 0;
+  uint8_t compression = 0;
+  uint8_t quality = 0xFF;
+  uint8_t grey = 0xFF;
+  uint8_t collate = 0xFF;
+  uint16_t copies = 0;
+  uint32_t data_length = 0;
+  std::vector<size_t> blocks;   // data bytes of each "RasterObject.Data" block
+  Bytes object;                 // the blocks' data, concatenated
+};
+
+// Parses one page starting at *pos: the ten setup commands in their order,
+// data blocks (full ones of 32768 bytes, ended by a shorter one) and
+// 1B 0C. On success advances *pos past the page; otherwise returns false
+// with *error set.
+bool ParsePage(const Bytes& stream, size_t* pos, Ink2Page* page, std::string* error);
+
+// Parses the page at *pos and decodes its raster object.
+bool ParseAndDecodePage(const Bytes& stream, size_t* pos, Ink2Page* page,
+                        quill_test::DcrImage* image, std::string* error);
+
+}  // namespace ink2_test
+
+#endif  // QUILL_TESTS_COMMON_INK2_STREAM_H_

@@ -1,0 +1,2 @@
+#include "quill/api.h"
+#include "dot.h"

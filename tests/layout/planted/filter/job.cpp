@@ -1,0 +1,3 @@
+#include "job.h"
+#include "quill/api.h"
+#include <document/doc.h>

@@ -1,0 +1,2 @@
+#include <stddef.h>
+int api(void);

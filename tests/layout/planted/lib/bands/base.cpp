@@ -1,0 +1,5 @@
+#include "bands/base.h"
+
+#include "bands/derived.h"
+
+Base::~Base() {}

@@ -1,0 +1,2 @@
+// Screening that reaches up into the document layer.
+#include "document/doc.h"

@@ -1,0 +1,5 @@
+#include <vector>
+
+#include "document/doc.h"
+#include "quill/api.h"
+#include "support/plain.h"

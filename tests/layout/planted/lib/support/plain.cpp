@@ -1,0 +1,2 @@
+#include "plain.h"
+int plain() { return 0; }
