@@ -6,10 +6,20 @@
 #include <random>
 #include <vector>
 
-#include "common/band_decoder.h"
 #include "common/recording_writer.h"
+#include "preview/band_decoder.h"
 
 namespace quill_test {
+
+// The band decoder is quillpreview's; the band tests name its types as
+// their own.
+using quillpreview::BandCmd;
+using quillpreview::BandGeometry;
+using quillpreview::DecodeBands;
+using quillpreview::DecodedBands;
+using quillpreview::DecodedCommand;
+using quillpreview::DoubleDot;
+using quillpreview::DotPlane;
 
 // Lines of `width` pixels, (width + 7) / 8 bytes each, MSB first.
 struct TestPage {

@@ -5,14 +5,14 @@
 #include <gtest/gtest.h>
 
 #include "bands/page_process_dot24.h"
-#include "common/bit_image_decoder.h"
 #include "common/log_capture.h"
 #include "common/recording_writer.h"
 #include "common/trad_test_util.h"
+#include "preview/bit_image_decoder.h"
 
 namespace {
 
-using quill_test::BitPage;
+using quillpreview::BitPage;
 using quill_test::Bytes;
 using quill_test::HexBytes;
 using quill_test::RecordingWriter;
@@ -139,18 +139,18 @@ TEST_P(Dot24RoundTrip, DecodedDotsEqualThePageAndTheReferenceStream) {
     const Bytes stream = w.All();
     EXPECT_EQ(ToHex(RefDot24Page(page, top, dc)), ToHex(stream)) << "seed " << seed;
 
-    const quill_test::BitImageStream parsed = quill_test::ParseBitImageStream(stream);
+    const quillpreview::BitImageStream parsed = quillpreview::ParseBitImageStream(stream);
     ASSERT_EQ("", parsed.error);
-    quill_test::DotGeometry geometry;
+    quillpreview::DotGeometry geometry;
     geometry.x_unit = 360;
     geometry.x_res = dc.x_res;
     geometry.interlaced = dc.y_res >= 360;
     const uint32_t plane = dc.dual ? width / 2 : width;
-    const quill_test::DotPage dots = quill_test::RebuildDots(parsed, geometry, 0, plane,
+    const quillpreview::DotPage dots = quillpreview::RebuildDots(parsed, geometry, 0, plane,
                                                              height + 48, dc.dual ? 2 : 1);
-    EXPECT_EQ("", quill_test::CompareDots(dots, 0, page)) << "seed " << seed;
+    EXPECT_EQ("", quillpreview::CompareDots(dots, 0, page)) << "seed " << seed;
     if (dc.dual) {
-      EXPECT_EQ("", quill_test::CompareDots(dots, 1, page, 0, plane)) << "seed " << seed;
+      EXPECT_EQ("", quillpreview::CompareDots(dots, 1, page, 0, plane)) << "seed " << seed;
     }
   }
 }

@@ -7,9 +7,9 @@
 
 #include "band_test_util.h"
 #include "bands/page_process_ink1.h"
-#include "common/band_decoder.h"
 #include "common/log_capture.h"
 #include "common/recording_writer.h"
+#include "preview/band_decoder.h"
 
 namespace quill_test {
 namespace {

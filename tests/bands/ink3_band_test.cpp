@@ -6,8 +6,8 @@
 
 #include "band_test_util.h"
 #include "bands/page_process_ink3.h"
-#include "common/band_decoder.h"
 #include "common/recording_writer.h"
+#include "preview/band_decoder.h"
 
 namespace quill_test {
 namespace {

@@ -9,20 +9,20 @@
 #include <string>
 
 #include "bands/page_process_ink2.h"
-#include "common/dcraster_decoder.h"
-#include "common/ink2_stream.h"
 #include "common/log_capture.h"
 #include "common/recording_writer.h"
 #include "common/test_raster.h"
+#include "preview/dcraster_decoder.h"
+#include "preview/ink2_stream.h"
 #include "raster/dcraster.h"
 
 namespace {
 
-using ink2_test::Ink2Page;
+using quillpreview::Ink2Page;
 using ink2_test::RefLuma;
 using ink2_test::TestRaster;
 using quill_test::Bytes;
-using quill_test::DcrImage;
+using quillpreview::DcrImage;
 using quill_test::HexBytes;
 using quill_test::RecordingWriter;
 using quill_test::ToHex;
@@ -40,7 +40,7 @@ void RunPage(PageProcessInk2& page, RecordingWriter& out, const RASTER_INFO& ras
   const Bytes all = out.All();
   size_t pos = 0;
   std::string error;
-  ASSERT_TRUE(ink2_test::ParseAndDecodePage(all, &pos, parsed, image, &error)) << error;
+  ASSERT_TRUE(quillpreview::ParseAndDecodePage(all, &pos, parsed, image, &error)) << error;
   EXPECT_EQ(pos, all.size());
 }
 
@@ -211,7 +211,7 @@ TEST(Ink2DataBlocks, ContextFreeCallbackFillsTheNewestLiveGenerator) {
     const Bytes object(block.begin() + static_cast<long>(eq) + 1, block.end() - 1);
     EXPECT_EQ(std::to_string(object.size()),
               std::string(block.begin() + static_cast<long>(head.size()), block.begin() + static_cast<long>(eq)));
-    ASSERT_TRUE(quill_test::DecodeDcRaster(object, &img, &error)) << error;
+    ASSERT_TRUE(quillpreview::DecodeDcRaster(object, &img, &error)) << error;
     EXPECT_EQ(img.At(0, 7, 0), 7);
   }
   // The newest generator is gone: m_This never points at a dead object,
@@ -575,7 +575,7 @@ TEST(Ink2RasterPage, SecondPageOfAGeneratorStartsAFreshObject) {
   for (int i = 0; i < 2; ++i) {
     Ink2Page parsed;
     DcrImage img;
-    ASSERT_TRUE(ink2_test::ParseAndDecodePage(all, &pos, &parsed, &img, &error)) << error;
+    ASSERT_TRUE(quillpreview::ParseAndDecodePage(all, &pos, &parsed, &img, &error)) << error;
   }
   EXPECT_EQ(pos, all.size());
 }

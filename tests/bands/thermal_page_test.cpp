@@ -5,14 +5,14 @@
 #include <gtest/gtest.h>
 
 #include "bands/page_process_thermal.h"
-#include "common/bit_image_decoder.h"
 #include "common/log_capture.h"
 #include "common/recording_writer.h"
 #include "common/trad_test_util.h"
+#include "preview/bit_image_decoder.h"
 
 namespace {
 
-using quill_test::BitPage;
+using quillpreview::BitPage;
 using quill_test::Bytes;
 using quill_test::HexBytes;
 using quill_test::RecordingWriter;
@@ -107,11 +107,11 @@ TEST_P(ThermalRoundTrip, DecodedDotsEqualThePageAndTheReferenceStream) {
     const Bytes stream = w.All();
     EXPECT_EQ(ToHex(RefThermalPage(shifted, top, mode, rows, dc.locpos)), ToHex(stream))
         << "seed " << seed;
-    const quill_test::BitImageStream parsed = quill_test::ParseBitImageStream(stream);
+    const quillpreview::BitImageStream parsed = quillpreview::ParseBitImageStream(stream);
     ASSERT_EQ("", parsed.error);
-    const quill_test::DotPage dots =
-        quill_test::RebuildDots(parsed, quill_test::DotGeometry{}, 0, width, height + rows);
-    EXPECT_EQ("", quill_test::CompareDots(dots, 0, shifted)) << "seed " << seed;
+    const quillpreview::DotPage dots =
+        quillpreview::RebuildDots(parsed, quillpreview::DotGeometry{}, 0, width, height + rows);
+    EXPECT_EQ("", quillpreview::CompareDots(dots, 0, shifted)) << "seed " << seed;
     EXPECT_EQ(height, parsed.page_feed_units[0]);  // every row fed, the last band too
   }
 }
@@ -193,7 +193,7 @@ TEST(ThermalPage, LabelPaperIsFramedByLabelCommands) {
                                 HexBytes("1B 1D 1E 04 32 00 C8 1B 1D 1F")}),
             w.Calls());
 
-  const quill_test::BitImageStream parsed = quill_test::ParseBitImageStream(w.All());
+  const quillpreview::BitImageStream parsed = quillpreview::ParseBitImageStream(w.All());
   ASSERT_EQ("", parsed.error);
   ASSERT_EQ(2u, parsed.extensions.size());
 }

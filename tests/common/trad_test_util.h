@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "bands/page_process_ink1.h"
-#include "common/bit_image_decoder.h"
 #include "common/recording_writer.h"
+#include "preview/bit_image_decoder.h"
 
 namespace trad_test {
 
-using quill_test::BitPage;
+using quillpreview::BitPage;
 using quill_test::Bytes;
 
 // A page of runs: every row gets a few horizontal runs of dots of random

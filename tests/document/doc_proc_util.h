@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "common/band_decoder.h"
 #include "common/recording_writer.h"
+#include "preview/band_decoder.h"
 #include "quill/libquill.h"
 
 namespace doc_proc_test {
@@ -129,19 +129,19 @@ inline CONV_PARAM2 JobParam(quill_test::RecordingWriter& writer, const char* opt
   return cp;
 }
 
-inline quill_test::DecodedBands Decode(const quill_test::RecordingWriter& writer,
+inline quillpreview::DecodedBands Decode(const quill_test::RecordingWriter& writer,
                                        uint32_t band_height, uint32_t res = 360) {
-  quill_test::BandGeometry g;
+  quillpreview::BandGeometry g;
   g.x_res = res;
   g.y_res = res;
   g.band_height = band_height;
-  return quill_test::DecodeBands(writer.All(), g);
+  return quillpreview::DecodeBands(writer.All(), g);
 }
 
 // Differences between decoded dots and the expected page (rows below the
 // page included), as text; empty when they match.
 template <typename Page>
-std::string CompareDots(const quill_test::DotPlane& plane, const Page& page) {
+std::string CompareDots(const quillpreview::DotPlane& plane, const Page& page) {
   std::string out;
   int shown = 0;
   auto note = [&](const std::string& s) {

@@ -6,18 +6,18 @@
 #include <string>
 
 #include "bands/page_process_ink2.h"
-#include "common/dcraster_decoder.h"
-#include "common/ink2_stream.h"
 #include "common/log_capture.h"
 #include "common/recording_writer.h"
 #include "common/test_raster.h"
+#include "preview/dcraster_decoder.h"
+#include "preview/ink2_stream.h"
 
 namespace {
 
-using ink2_test::Ink2Page;
+using quillpreview::Ink2Page;
 using ink2_test::TestRaster;
 using quill_test::Bytes;
-using quill_test::DcrImage;
+using quillpreview::DcrImage;
 using quill_test::RecordingWriter;
 using quill_test::ToHex;
 
@@ -59,7 +59,7 @@ struct Job {
       Ink2Page page;
       DcrImage img;
       std::string error;
-      if (!ink2_test::ParseAndDecodePage(all, &pos, &page, &img, &error)) {
+      if (!quillpreview::ParseAndDecodePage(all, &pos, &page, &img, &error)) {
         ADD_FAILURE() << error;
         break;
       }

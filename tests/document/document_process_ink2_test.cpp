@@ -5,19 +5,19 @@
 
 #include <string>
 
-#include "common/dcraster_decoder.h"
-#include "common/ink2_stream.h"
 #include "common/log_capture.h"
 #include "common/recording_writer.h"
 #include "common/test_raster.h"
 #include "document/document_process_ink2.h"
+#include "preview/dcraster_decoder.h"
+#include "preview/ink2_stream.h"
 
 namespace {
 
-using ink2_test::Ink2Page;
+using quillpreview::Ink2Page;
 using ink2_test::TestRaster;
 using quill_test::Bytes;
-using quill_test::DcrImage;
+using quillpreview::DcrImage;
 using quill_test::HexBytes;
 using quill_test::RecordingWriter;
 using quill_test::ToHex;
@@ -42,7 +42,7 @@ std::vector<std::pair<Ink2Page, DcrImage>> Pages(const Bytes& all, size_t pos, s
     Ink2Page page;
     DcrImage img;
     std::string error;
-    if (!ink2_test::ParseAndDecodePage(all, &pos, &page, &img, &error)) {
+    if (!quillpreview::ParseAndDecodePage(all, &pos, &page, &img, &error)) {
       ADD_FAILURE() << error;
       break;
     }
@@ -128,7 +128,7 @@ TEST(Ink2Document, PageCopyCarriesTheDocumentSettings) {
   Ink2Page page;
   DcrImage img;
   std::string error;
-  ASSERT_TRUE(ink2_test::ParseAndDecodePage(all, &pos, &page, &img, &error)) << error;
+  ASSERT_TRUE(quillpreview::ParseAndDecodePage(all, &pos, &page, &img, &error)) << error;
   EXPECT_EQ(pos, all.size() - 2);
   EXPECT_EQ(page.flag, 1);
   EXPECT_EQ(page.duplex, 2);

@@ -18,8 +18,8 @@ using doc_proc_test::CompareDots;
 using doc_proc_test::Decode;
 using doc_proc_test::JobParam;
 using doc_proc_test::OneBitPage;
-using quill_test::BandCmd;
-using quill_test::DecodedBands;
+using quillpreview::BandCmd;
+using quillpreview::DecodedBands;
 using quill_test::RecordingWriter;
 
 constexpr uint32_t kGuardRows = 64;  // solid ink after the page's last row

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "common/bit_image_decoder.h"
 #include "common/log_capture.h"
 #include "common/recording_writer.h"
 #include "common/trad_test_util.h"
@@ -17,19 +16,20 @@
 #include "document/document_process_thermal.h"
 #include "document/packed_page.h"
 #include "document/trad_page.h"
+#include "preview/bit_image_decoder.h"
 #include "quill/libquill.h"
 
 namespace {
 
-using quill_test::BitImageStream;
-using quill_test::BitPage;
+using quillpreview::BitImageStream;
+using quillpreview::BitPage;
 using quill_test::Bytes;
-using quill_test::DotGeometry;
-using quill_test::DotPage;
+using quillpreview::DotGeometry;
+using quillpreview::DotPage;
 using quill_test::HexBytes;
 using quill_test::LogCapture;
-using quill_test::ParseBitImageStream;
-using quill_test::RebuildDots;
+using quillpreview::ParseBitImageStream;
+using quillpreview::RebuildDots;
 using quill_test::RecordingWriter;
 using quill_test::ToHex;
 using trad_test::RandomPage;
@@ -180,8 +180,8 @@ TEST(TradDocument, ThermalPageDecodesToThePage) {
       const BitImageStream parsed = ParseBitImageStream(stream);
       ASSERT_EQ("", parsed.error);
       const DotPage dots = RebuildDots(parsed, DotGeometry{}, 0, 384, page.height + 24);
-      EXPECT_EQ("", quill_test::CompareDots(dots, 0, page)) << options << " seed " << seed;
-      for (const quill_test::BitImage& img : parsed.images) EXPECT_EQ(33, img.mode);
+      EXPECT_EQ("", quillpreview::CompareDots(dots, 0, page)) << options << " seed " << seed;
+      for (const quillpreview::BitImage& img : parsed.images) EXPECT_EQ(33, img.mode);
     }
   }
 }
@@ -242,8 +242,8 @@ TEST_P(Dot24DocumentRoundTrip, SingleColourPageDecodesToThePage) {
   g.x_res = dc.res;
   g.interlaced = dc.res >= 360;
   const DotPage dots = RebuildDots(s, g, 0, page.width, page.height + 48);
-  EXPECT_EQ("", quill_test::CompareDots(dots, 0, page));
-  for (const quill_test::BitImage& img : s.images) EXPECT_EQ(dc.res == 360 ? 40 : 39, img.mode);
+  EXPECT_EQ("", quillpreview::CompareDots(dots, 0, page));
+  for (const quillpreview::BitImage& img : s.images) EXPECT_EQ(dc.res == 360 ? 40 : 39, img.mode);
 }
 
 INSTANTIATE_TEST_SUITE_P(Resolutions, Dot24DocumentRoundTrip,
@@ -279,8 +279,8 @@ TEST_P(Dot24DualColour, RedAndBlackGoToTheirRibbons) {
   g.x_res = res;
   g.interlaced = res >= 360;
   const DotPage dots = RebuildDots(s, g, 0, 122, 90 + 48, 2);
-  EXPECT_EQ("", quill_test::CompareDots(dots, 0, black));
-  EXPECT_EQ("", quill_test::CompareDots(dots, 1, red));
+  EXPECT_EQ("", quillpreview::CompareDots(dots, 0, black));
+  EXPECT_EQ("", quillpreview::CompareDots(dots, 1, red));
   EXPECT_GT(dots.CountDots(1), 0u);
   EXPECT_FALSE(s.color_selects.empty());
 }
@@ -323,7 +323,7 @@ TEST(TradDocument, ShingledJobsPrintUnshingledWithOneWarning) {
       DotGeometry g;
       if (std::string(name) == "dot24") g.x_unit = 360;
       const DotPage dots = RebuildDots(s, g, 0, 200, 60 + 24);
-      EXPECT_EQ("", quill_test::CompareDots(dots, 0, page)) << name << " mode " << mode;
+      EXPECT_EQ("", quillpreview::CompareDots(dots, 0, page)) << name << " mode " << mode;
     }
   }
 }

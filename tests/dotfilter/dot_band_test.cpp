@@ -4,16 +4,16 @@
 
 #include <algorithm>
 
-#include "common/dot_stream_decoder.h"
 #include "dot_test_util.h"
+#include "preview/dot_stream_decoder.h"
 
 namespace dot_test {
 namespace {
 
-using quill_test::DecodeDotStream;
-using quill_test::DiffDots;
-using quill_test::DotStream;
-using quill_test::DotStreamConfig;
+using quillpreview::DecodeDotStream;
+using quillpreview::DiffDots;
+using quillpreview::DotStream;
+using quillpreview::DotStreamConfig;
 using quill_test::HexBytes;
 using quill_test::ToHex;
 

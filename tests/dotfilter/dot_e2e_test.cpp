@@ -14,16 +14,16 @@
 
 #include <cups/raster.h>
 
-#include "common/dot_stream_decoder.h"
 #include "dot_test_util.h"
+#include "preview/dot_stream_decoder.h"
 
 namespace dot_test {
 namespace {
 
 namespace fs = std::filesystem;
-using quill_test::DecodeDotStream;
-using quill_test::DiffDots;
-using quill_test::DotStream;
+using quillpreview::DecodeDotStream;
+using quillpreview::DiffDots;
+using quillpreview::DotStream;
 using quill_test::ToHex;
 
 constexpr char kSystemFilters[] = "/usr/lib/cups/filter";

@@ -10,18 +10,18 @@
 #include <ctime>
 #include <fstream>
 
-#include "common/dot_stream_decoder.h"
 #include "dot_test_util.h"
+#include "preview/dot_stream_decoder.h"
 
 namespace dot_test {
 namespace {
 
-using quill_test::DecodeDotStream;
-using quill_test::DiffDots;
-using quill_test::DotStream;
+using quillpreview::DecodeDotStream;
+using quillpreview::DiffDots;
+using quillpreview::DotStream;
 using quill_test::ToHex;
 
-constexpr quill_test::DotStreamConfig k8Rows{1, 1, true};
+constexpr quillpreview::DotStreamConfig k8Rows{1, 1, true};
 
 cups_page_header2_t Header8(unsigned width, unsigned height) {
   return BandHeader(width, height, 8, 120, 72);
@@ -325,7 +325,7 @@ size_t RowOffset(unsigned row, unsigned bytes_per_line) {
 
 // True when the page holds exactly rows [0, n) of dots for n = rows or
 // rows + 1 (the row being read when the signal came may still be printed).
-bool PrintedFirstRows(const quill_test::DotPlane& plane, const DotRows& dots, unsigned rows) {
+bool PrintedFirstRows(const quillpreview::DotStreamPlane& plane, const DotRows& dots, unsigned rows) {
   for (unsigned n : {rows, rows + 1}) {
     DotRows expected = dots;
     BlankRows(&expected, n, static_cast<unsigned>(dots.size()));

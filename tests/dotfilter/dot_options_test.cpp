@@ -9,13 +9,13 @@
 
 #include <cups/ppd.h>
 
-#include "common/dot_stream_decoder.h"
 #include "dot_band.h"
 #include "dot_options.h"
 #include "dot_output.h"
 #include "dot_page.h"
 #include "dot_state.h"
 #include "dot_test_util.h"
+#include "preview/dot_stream_decoder.h"
 
 namespace dot_test {
 namespace {
@@ -297,7 +297,7 @@ TEST(DotPackBits, LongRunsAndLiteralsAreSplitAt127) {
   EXPECT_EQ(out[128], 126);
   EXPECT_LE(out.size(), quilldot::PackBitsBound(literal.size()));
   Bytes back;
-  EXPECT_TRUE(quill_test::UnpackBits(out.data(), out.size(), literal.size(), &back));
+  EXPECT_TRUE(quillpreview::UnpackBits(out.data(), out.size(), literal.size(), &back));
   EXPECT_EQ(back, literal);
 }
 
@@ -313,7 +313,7 @@ TEST(DotPackBits, RandomLinesRoundTripWithinTheBound) {
     ASSERT_LE(used, quilldot::PackBitsBound(len));
     EXPECT_EQ(out[quilldot::PackBitsBound(len)], 0xEE);  // nothing written past the bound
     Bytes back;
-    ASSERT_TRUE(quill_test::UnpackBits(out.data(), used, len, &back));
+    ASSERT_TRUE(quillpreview::UnpackBits(out.data(), used, len, &back));
     EXPECT_EQ(back, line);
   }
 }

@@ -13,12 +13,13 @@
 
 #include <cups/raster.h>
 
-#include "common/dot_stream_decoder.h"
+#include "common/recording_writer.h"
+#include "preview/dot_stream_decoder.h"
 
 namespace dot_test {
 
 using quill_test::Bytes;
-using quill_test::DotRows;
+using quillpreview::DotRows;
 
 // A folder under /tmp that is removed with everything in it on destruction.
 class TempDir {

@@ -22,9 +22,10 @@
 #include <cups/raster.h>
 #include <gtest/gtest.h>
 
-#include "common/bit_image_decoder.h"
 #include "common/ppd_writer.h"
+#include "common/recording_writer.h"
 #include "filter_test_util.h"
+#include "preview/bit_image_decoder.h"
 #include "subprocess.h"
 
 namespace {
@@ -148,7 +149,7 @@ TEST_P(Dot24EndToEnd, CupsfilterTurnsTheTestPageIntoATwoColour24PinJob) {
   EXPECT_EQ(CountContaining(job.err, "ERROR:"), 0) << job.err;
 
   const quill_test::Bytes bytes(job.out.begin(), job.out.end());
-  const quill_test::BitImageStream s = quill_test::ParseBitImageStream(bytes);
+  const quillpreview::BitImageStream s = quillpreview::ParseBitImageStream(bytes);
   ASSERT_EQ("", s.error);
   ASSERT_FALSE(s.images.empty());
   // ESC @, the page format in 1/360 inch (sent only by the 24-pin
@@ -158,14 +159,14 @@ TEST_P(Dot24EndToEnd, CupsfilterTurnsTheTestPageIntoATwoColour24PinJob) {
   ASSERT_EQ(1u, s.page_lengths.size());
   EXPECT_EQ(360u * facts.height / dpi, s.page_lengths[0]);
   EXPECT_NE(s.color_selects.end(), std::find(s.color_selects.begin(), s.color_selects.end(), 1));
-  for (const quill_test::BitImage& img : s.images) EXPECT_EQ(dpi == 360 ? 40 : 39, img.mode);
+  for (const quillpreview::BitImage& img : s.images) EXPECT_EQ(dpi == 360 ? 40 : 39, img.mode);
 
-  quill_test::DotGeometry g;
+  quillpreview::DotGeometry g;
   g.x_unit = 360;
   g.x_res = dpi;
   g.interlaced = dpi >= 360;
   const uint32_t plane = (facts.width + 1) / 2 * 2;  // each plane widened to even
-  const quill_test::DotPage dots = quill_test::RebuildDots(s, g, 0, plane, facts.height + 48, 2);
+  const quillpreview::DotPage dots = quillpreview::RebuildDots(s, g, 0, plane, facts.height + 48, 2);
   EXPECT_EQ("", dots.error);
   EXPECT_EQ(0u, dots.outside);
 

@@ -41,10 +41,10 @@
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
-#include "common/band_decoder.h"
 #include "common/cups_raster_writer.h"
 #include "common/ppd_writer.h"
 #include "filter_test_util.h"
+#include "preview/band_decoder.h"
 #include "subprocess.h"
 
 namespace {
@@ -197,7 +197,7 @@ struct CellDensities {
   std::vector<double> printed;   // fraction of dots printed
   std::vector<bool> any_ink;     // some pixel of the cell asks for ink
 
-  CellDensities(const InkMap& map, const quill_test::DotPlane& dots, uint32_t cell)
+  CellDensities(const InkMap& map, const quillpreview::DotPlane& dots, uint32_t cell)
       : cols((map.width() + cell - 1) / cell), rows((map.height() + cell - 1) / cell),
         expected(size_t{cols} * rows, 0.0), printed(size_t{cols} * rows, 0.0),
         any_ink(size_t{cols} * rows, false) {
@@ -234,7 +234,7 @@ struct CellDensities {
 // neighbourhood is paper; and, over cells of `cell` dots, printed and asked
 // density within `tolerance`. Returns the failures as text (empty when all
 // hold) and the largest density difference in `worst`.
-std::string CompareInk(const InkMap& map, const quill_test::DotPlane& dots, uint32_t x_off,
+std::string CompareInk(const InkMap& map, const quillpreview::DotPlane& dots, uint32_t x_off,
                        uint32_t y_off, uint32_t w, uint32_t h, uint32_t cell, double tolerance,
                        double* worst) {
   std::string out;
@@ -330,12 +330,12 @@ TEST(FilterE2E, CupsfilterTestPageDotsFollowTheRaster) {
   // decoder does not know; the page follows them.
   const std::vector<uint8_t> bytes(printed.out.begin() + kLongStartBytes.size(),
                                    printed.out.end());
-  const quill_test::DecodedBands decoded =
-      quill_test::DecodeBands(bytes, quill_test::BandGeometry{});
+  const quillpreview::DecodedBands decoded =
+      quillpreview::DecodeBands(bytes, quillpreview::BandGeometry{});
   EXPECT_TRUE(decoded.problems.empty()) << decoded.problems.front();
   EXPECT_TRUE(decoded.double_dots.empty()) << decoded.double_dots.size() << " dots printed twice";
   ASSERT_EQ(decoded.pages.size(), 1u) << decoded.Summary().substr(0, 2000);
-  const quill_test::DotPlane& dots = decoded.pages[0].planes[0];
+  const quillpreview::DotPlane& dots = decoded.pages[0].planes[0];
   EXPECT_EQ(decoded.pages[0].planes[1].Count(), 0u);
 
   const InkMap map(page, sheet_w, sheet_h, x_off, y_off);
@@ -657,20 +657,20 @@ class CupsdE2E : public ::testing::Test {
 
   // The printed job decoded into dots (the document commands that open it
   // are checked apart), one page expected.
-  quill_test::DecodedBands DecodeOutput() {
+  quillpreview::DecodedBands DecodeOutput() {
     const std::string out = ReadFile(output_);
     EXPECT_GT(out.size(), kLongStartBytes.size());
     const std::vector<uint8_t> bytes(
         out.begin() + static_cast<std::ptrdiff_t>(std::min(out.size(), kLongStartBytes.size())),
         out.end());
-    quill_test::DecodedBands decoded = quill_test::DecodeBands(bytes, quill_test::BandGeometry{});
+    quillpreview::DecodedBands decoded = quillpreview::DecodeBands(bytes, quillpreview::BandGeometry{});
     EXPECT_TRUE(decoded.problems.empty()) << decoded.problems.front();
     EXPECT_EQ(decoded.pages.size(), 1u) << decoded.Summary().substr(0, 2000);
     return decoded;
   }
 
   // Compares `dots` with the ink of `page` over the whole small sheet.
-  void ExpectInk(const quill_test::RasterPage& page, const quill_test::DotPlane& dots) {
+  void ExpectInk(const quill_test::RasterPage& page, const quillpreview::DotPlane& dots) {
     const InkMap map(page, page.header.cupsWidth, page.header.cupsHeight, 0, 0);
     double worst = 0.0;
     const std::string failures = CompareInk(map, dots, 0, 0, page.header.cupsWidth,
@@ -786,15 +786,15 @@ TEST_F(CupsdE2E, ShippedInk3PpdPrintsBlackAndRed) {
   ExpectPrinterBytes(ReadFile(output_));
   // Black ink where the page is black, red ink where it is red; every red
   // dot is printed twice (dup_red), nothing else is.
-  quill_test::DecodedBands decoded = DecodeOutput();
+  quillpreview::DecodedBands decoded = DecodeOutput();
   if (decoded.pages.size() == 1) {
-    const quill_test::DecodedPage& printed = decoded.pages[0];
+    const quillpreview::DecodedPage& printed = decoded.pages[0];
     ExpectInk(black_, printed.planes[0]);
     ExpectInk(red_, printed.planes[1]);
     EXPECT_GT(printed.planes[1].Count(), 240u * 30u / 2);
     EXPECT_EQ(decoded.double_dots.size(), printed.planes[1].Count());
     EXPECT_TRUE(std::all_of(decoded.double_dots.begin(), decoded.double_dots.end(),
-                            [](const quill_test::DoubleDot& d) { return d.colour == 1; }));
+                            [](const quillpreview::DoubleDot& d) { return d.colour == 1; }));
   }
 
   int second = PrintAndWait("ink3q", {"CustomColorMode=1"}, &state);
@@ -819,7 +819,7 @@ TEST_F(CupsdE2E, QueueWithThePpdDefaultPrintsWithOneInk) {
   EXPECT_EQ(CountLine(log, "[quillfilter] DocumentProcessInk1"), 1);
   ExpectPrinterBytes(ReadFile(output_));
   // One ink: the red bar prints in black as the grey it is.
-  quill_test::DecodedBands decoded = DecodeOutput();
+  quillpreview::DecodedBands decoded = DecodeOutput();
   if (decoded.pages.size() == 1) {
     quill_test::RasterPage both = red_;
     for (uint32_t y = 40; y < 60; ++y) {

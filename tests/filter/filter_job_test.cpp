@@ -14,13 +14,13 @@
 #include <gtest/gtest.h>
 #include <spdlog/spdlog.h>
 
-#include "common/band_decoder.h"
 #include "common/cups_raster_writer.h"
 #include "common/ppd_writer.h"
 #include "cups_log.h"
 #include "doc_api.h"
 #include "filter_job.h"
 #include "filter_test_util.h"
+#include "preview/band_decoder.h"
 
 namespace {
 
@@ -761,12 +761,12 @@ TEST_F(FilterJobTest, RealLibraryPrintsOneAndEightBitPagesWhereTheyArePlaced) {
   EXPECT_EQ(CountContaining(r.err, "ERROR:"), 0) << r.err;
   ASSERT_GT(r.out.size(), 14u);
   const std::vector<uint8_t> bytes(r.out.begin() + 14, r.out.end());  // after the start command
-  const quill_test::DecodedBands decoded = quill_test::DecodeBands(bytes, quill_test::BandGeometry{});
+  const quillpreview::DecodedBands decoded = quillpreview::DecodeBands(bytes, quillpreview::BandGeometry{});
   EXPECT_TRUE(decoded.problems.empty()) << decoded.problems.front();
   EXPECT_TRUE(decoded.double_dots.empty());
   ASSERT_EQ(decoded.pages.size(), 5u) << decoded.Summary().substr(0, 1000);
   for (size_t p = 0; p < decoded.pages.size(); ++p) {
-    const quill_test::DotPlane& dots = decoded.pages[p].planes[0];
+    const quillpreview::DotPlane& dots = decoded.pages[p].planes[0];
     int wrong = 0;
     for (uint32_t y = 0; y < 180; ++y) {
       for (uint32_t x = 0; x < 360; ++x) {

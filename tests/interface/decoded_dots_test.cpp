@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "common/band_decoder.h"
 #include "common/hosts_fixtures.h"
 #include "common/recording_writer.h"
 #include "interface/rescale.h"
+#include "preview/band_decoder.h"
 #include "quill/libquill.h"
 
 namespace {
@@ -18,9 +18,9 @@ namespace {
 using hosts_test::Bytes;
 using hosts_test::Dots;
 using hosts_test::Layout;
-using quill_test::BandGeometry;
-using quill_test::DecodeBands;
-using quill_test::DecodedBands;
+using quillpreview::BandGeometry;
+using quillpreview::DecodeBands;
+using quillpreview::DecodedBands;
 using quill_test::RecordingWriter;
 
 BandGeometry Geometry(uint32_t unit_x, uint32_t unit_y, uint32_t res_x, uint32_t res_y,
@@ -42,7 +42,7 @@ Dots PrintedDots(const Bytes& job, const BandGeometry& g, uint32_t width, uint32
   EXPECT_TRUE(decoded.double_dots.empty());
   EXPECT_EQ(decoded.pages.size(), 1u) << decoded.Summary();
   if (decoded.pages.empty()) return Dots();
-  const quill_test::DotPlane& plane = decoded.pages[0].planes[0];
+  const quillpreview::DotPlane& plane = decoded.pages[0].planes[0];
   EXPECT_LE(plane.Width(), width);
   EXPECT_LE(plane.Rows(), height);
   EXPECT_EQ(decoded.pages[0].planes[1].Count(), 0u);

@@ -5,12 +5,12 @@
 //
 // ROOT is the top of a source tree (the project, or a small fixture tree of
 // the same shape). Every .h/.c/.cpp under lib/, include/, filter/,
-// quillconvert/, dotfilter/ and examples/ is read; each include that names a
-// file of the tree is resolved the way the compiler would find it (next to
-// the including file first, then the include roots) and the folder it lands
-// in is checked against the table of allowed directions below. Includes that
-// name no file of the tree are system headers and are not checked, except
-// that a quoted include in lib/ must name its folder.
+// quillconvert/, dotfilter/, preview/ and examples/ is read; each include
+// that names a file of the tree is resolved the way the compiler would find
+// it (next to the including file first, then the include roots) and the
+// folder it lands in is checked against the table of allowed directions
+// below. Includes that name no file of the tree are system headers and are
+// not checked, except that a quoted include in lib/ must name its folder.
 //
 // A second rule holds inside every folder of lib/: the file pair of a base
 // class never includes the header of a class derived from it (a base that
@@ -56,6 +56,7 @@ const std::map<std::string, std::set<std::string>> kProgramArrows = {
     {"quillconvert", {"include/quill"}},
     {"examples", {"include/quill"}},
     {"dotfilter", {}},  // stands alone
+    {"preview", {}},    // stands alone: the tests' oracle shares no code with lib/
     {"include", {}},    // the public headers include only each other
 };
 
@@ -108,11 +109,19 @@ fs::path Resolve(const fs::path& root, const fs::path& including, const std::str
   return {};
 }
 
+// Programs that include nothing outside their own folder, not even the
+// public headers: quilldot, and quillpreview, whose decoders are the tests'
+// oracle of the library.
+bool StandsAlone(const std::string& zone) {
+  const std::string top = zone.substr(0, zone.find('/'));
+  return top == "dotfilter" || top == "preview";
+}
+
 // Whether a file in zone `from` may include a file in zone `to`.
 bool Allowed(const std::string& from, const std::string& to, std::string* why) {
   if (from == to) return true;
-  // Everyone but the stand-alone filter may use the public headers.
-  if (to == "include/quill" && from.rfind("dotfilter", 0) != 0) return true;
+  // Everyone but the stand-alone programs may use the public headers.
+  if (to == "include/quill" && !StandsAlone(from)) return true;
   if (from.rfind("lib/", 0) == 0) {
     const std::string sub = from.substr(4);
     auto arrows = kLibraryArrows.find(sub);
@@ -127,7 +136,9 @@ bool Allowed(const std::string& from, const std::string& to, std::string* why) {
   const std::string top = from.substr(0, from.find('/'));
   auto arrows = kProgramArrows.find(top);
   if (arrows != kProgramArrows.end() && arrows->second.count(to) != 0) return true;
-  *why = top + "/ may not include " + to + (top == "dotfilter" ? " (quilldot stands alone)" : "");
+  *why = top + "/ may not include " + to +
+         (top == "dotfilter" ? " (quilldot stands alone)"
+                             : top == "preview" ? " (quillpreview stands alone)" : "");
   return false;
 }
 
@@ -196,7 +207,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<fs::path> files;  // relative to root, sorted
-  for (const char* top : {"lib", "include", "filter", "quillconvert", "dotfilter", "examples"}) {
+  for (const char* top : {"lib", "include", "filter", "quillconvert", "dotfilter", "preview", "examples"}) {
     if (!fs::is_directory(root / top, ec)) continue;
     for (const auto& e : fs::recursive_directory_iterator(root / top)) {
       if (e.is_regular_file() && IsSource(e.path())) files.push_back(e.path().lexically_relative(root));

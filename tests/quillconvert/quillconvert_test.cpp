@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "common/band_decoder.h"
 #include "common/hosts_fixtures.h"
 #include "common/recording_writer.h"
 #include "cups_log.h"
+#include "preview/band_decoder.h"
 #include "quill/libquill.h"
 #include "settings.h"
 
@@ -139,14 +139,14 @@ TEST(Quillconvert, PrintsAnImageAsTheLibraryDoes) {
   EXPECT_EQ(ToHex(job), ToHex(LibraryImageJob(pic, 180)));
 
   // And the bytes print the picture: 180 dpi with 1/360 inch units.
-  quill_test::BandGeometry g;
+  quillpreview::BandGeometry g;
   g.x_res = g.y_res = 180;
   g.band_height = 24 * 180 / 360;
-  const quill_test::DecodedBands decoded = quill_test::DecodeBands(job, g);
+  const quillpreview::DecodedBands decoded = quillpreview::DecodeBands(job, g);
   EXPECT_TRUE(decoded.problems.empty());
   ASSERT_EQ(decoded.pages.size(), 1u);
   const Dots picture = hosts_test::TestPicture(64, 48);
-  const quill_test::DotPlane& plane = decoded.pages[0].planes[0];
+  const quillpreview::DotPlane& plane = decoded.pages[0].planes[0];
   EXPECT_EQ(plane.Count(), picture.Count());
   for (uint32_t y = 0; y < 48; ++y) {
     for (uint32_t x = 0; x < 64; ++x) EXPECT_EQ(plane.Dot(y, x), picture.At(x, y)) << x << "," << y;

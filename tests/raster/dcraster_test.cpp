@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "common/dcraster_decoder.h"
+#include "preview/dcraster_decoder.h"
 #include "raster/dcraster.h"
 
 namespace {
 
-using quill_test::DcrBytes;
-using quill_test::DcrCollector;
-using quill_test::DcrImage;
-using quill_test::DcrToken;
+using quillpreview::DcrBytes;
+using quillpreview::DcrCollector;
+using quillpreview::DcrImage;
+using quillpreview::DcrToken;
 
 // ---------------------------------------------------------------------------
 // Reference: the row encoding written pixel by pixel, one grid step at a time.
@@ -172,8 +172,8 @@ void Encode(const FormatCase& fc, const std::vector<Planes>& rows, uint8_t code,
   }
   EXPECT_EQ(dcraster_delete(dcr), 0);
   std::string error;
-  ASSERT_TRUE(quill_test::DecodeDcRaster(enc->out.All(), &enc->image, &error, code)) << error;
-  ASSERT_TRUE(quill_test::CheckDcRasterCalls(enc->out.Calls(), &error)) << error;
+  ASSERT_TRUE(quillpreview::DecodeDcRaster(enc->out.All(), &enc->image, &error, code)) << error;
+  ASSERT_TRUE(quillpreview::CheckDcRasterCalls(enc->out.Calls(), &error)) << error;
 }
 
 // Rows of runs of random length (blank, coloured, occasionally single
@@ -473,14 +473,14 @@ TEST(DcRasterStream, DeliveriesNeverExceed32KiBAndArriveWhileRowsAreAdded) {
   }
   dcraster_delete(dcr);
   std::string error;
-  ASSERT_TRUE(quill_test::CheckDcRasterCalls(out.Calls(), &error)) << error;
+  ASSERT_TRUE(quillpreview::CheckDcRasterCalls(out.Calls(), &error)) << error;
   // Output streams out while rows come in, in full 32 KiB pieces.
   EXPECT_GT(calls_before_last_row, 6u + 10u);
   size_t full = 0;
   for (const DcrBytes& c : out.Calls()) full += c.size() == 32768 ? 1 : 0;
   EXPECT_GT(full, 10u);
   DcrImage img;
-  ASSERT_TRUE(quill_test::DecodeDcRaster(out.All(), &img, &error)) << error;
+  ASSERT_TRUE(quillpreview::DecodeDcRaster(out.All(), &img, &error)) << error;
 }
 
 TEST(DcRasterStream, TwoEncodersWithContextsKeepTheirOwnOutput) {
@@ -499,8 +499,8 @@ TEST(DcRasterStream, TwoEncodersWithContextsKeepTheirOwnOutput) {
   dcraster_delete(ea);
   DcrImage ia, ib;
   std::string error;
-  ASSERT_TRUE(quill_test::DecodeDcRaster(a.All(), &ia, &error)) << error;
-  ASSERT_TRUE(quill_test::DecodeDcRaster(b.All(), &ib, &error)) << error;
+  ASSERT_TRUE(quillpreview::DecodeDcRaster(a.All(), &ia, &error)) << error;
+  ASSERT_TRUE(quillpreview::DecodeDcRaster(b.All(), &ib, &error)) << error;
   EXPECT_EQ(ia.width, 8);
   EXPECT_EQ(ia.At(0, 7, 1), 0x10);
   EXPECT_EQ(ib.width, 12);
@@ -560,7 +560,7 @@ TEST(DcRasterLifecycle, WidestRowRunsToTheFullCount) {
   dcraster_delete(dcr);
   DcrImage img;
   std::string error;
-  ASSERT_TRUE(quill_test::DecodeDcRaster(out.All(), &img, &error)) << error;
+  ASSERT_TRUE(quillpreview::DecodeDcRaster(out.All(), &img, &error)) << error;
   ASSERT_EQ(img.rows[0].size(), 1u);
   EXPECT_EQ(img.rows[0][0].count, 65532);
 }
@@ -579,8 +579,8 @@ TEST(DcRasterLifecycle, DeleteRightAfterCreateWritesACompleteBlankImage) {
 
   DcrImage img;
   std::string error;
-  ASSERT_TRUE(quill_test::CheckDcRasterCalls(out.Calls(), &error)) << error;
-  ASSERT_TRUE(quill_test::DecodeDcRaster(out.All(), &img, &error)) << error;
+  ASSERT_TRUE(quillpreview::CheckDcRasterCalls(out.Calls(), &error)) << error;
+  ASSERT_TRUE(quillpreview::DecodeDcRaster(out.All(), &img, &error)) << error;
   EXPECT_EQ(img.header[1], "ImageSize 16 3");
   ASSERT_EQ(img.rows.size(), 3u);
   for (const auto& row : img.rows) {
@@ -602,7 +602,7 @@ TEST(DcRasterLifecycle, DeleteRightAfterCreateWritesACompleteBlankImage) {
   EXPECT_EQ(std::string(started.Calls()[5].begin(), started.Calls()[5].end()), "ImageBegin\n");
   EXPECT_EQ(neg->currentLine, 0);
   dcraster_delete(neg);
-  ASSERT_TRUE(quill_test::DecodeDcRaster(started.All(), &img, &error)) << error;
+  ASSERT_TRUE(quillpreview::DecodeDcRaster(started.All(), &img, &error)) << error;
   EXPECT_EQ(img.rows.size(), 2u);
 }
 
@@ -621,7 +621,7 @@ TEST(DcRasterLifecycle, BlankRowsAndMissingRowsFillTheImage) {
   dcraster_delete(dcr);  // rows 3 and 4 become blank
   DcrImage img;
   std::string error;
-  ASSERT_TRUE(quill_test::DecodeDcRaster(out.All(), &img, &error, 0x42)) << error;
+  ASSERT_TRUE(quillpreview::DecodeDcRaster(out.All(), &img, &error, 0x42)) << error;
   EXPECT_EQ(img.format, "pRGB+O");
   for (int y = 0; y < 5; ++y) {
     const bool data_row = y == 2;
@@ -650,7 +650,7 @@ TEST(DcRasterLifecycle, RowsOfTheWrongKindOrBeyondTheHeightAreRefused) {
   dcraster_delete(dcr);
   DcrImage img;
   std::string error;
-  ASSERT_TRUE(quill_test::DecodeDcRaster(out.All(), &img, &error)) << error;
+  ASSERT_TRUE(quillpreview::DecodeDcRaster(out.All(), &img, &error)) << error;
 
   EXPECT_EQ(dcraster_grayscale_add(nullptr, row.data(), nullptr), 1);
   EXPECT_EQ(dcraster_delete(nullptr), 0);
@@ -673,7 +673,7 @@ TEST(DcRasterLifecycle, SettingsApplyUntilTheFirstRowOnly) {
   dcraster_delete(dcr);
   DcrImage img;
   std::string error;
-  ASSERT_TRUE(quill_test::DecodeDcRaster(out.All(), &img, &error)) << error;
+  ASSERT_TRUE(quillpreview::DecodeDcRaster(out.All(), &img, &error)) << error;
   EXPECT_EQ(img.format, "iRGB");
   EXPECT_FALSE(img.white_is_0);
   EXPECT_EQ(img.rows[1][0].literal, img.rows[0][0].literal);

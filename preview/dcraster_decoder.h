@@ -5,8 +5,8 @@
 // and undoes the format's inversion, so a decoded image holds the values the
 // encoder was given (plane by plane, one byte per pixel). It is written from
 // the stream rules alone and shares no code with the encoder.
-#ifndef QUILL_TESTS_COMMON_DCRASTER_DECODER_H_
-#define QUILL_TESTS_COMMON_DCRASTER_DECODER_H_
+#ifndef QUILL_PREVIEW_DCRASTER_DECODER_H_
+#define QUILL_PREVIEW_DCRASTER_DECODER_H_
 
 #include <array>
 #include <cstddef>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace quill_test {
+namespace quillpreview {
 
 using DcrBytes = std::vector<uint8_t>;
 
@@ -74,6 +74,6 @@ class DcrCollector {
   std::vector<DcrBytes> calls_;
 };
 
-}  // namespace quill_test
+}  // namespace quillpreview
 
-#endif  // QUILL_TESTS_COMMON_DCRASTER_DECODER_H_
+#endif  // QUILL_PREVIEW_DCRASTER_DECODER_H_

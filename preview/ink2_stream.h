@@ -1,17 +1,16 @@
 // ink2_stream.h - reads the page-language output back into its parts.
-#ifndef QUILL_TESTS_COMMON_INK2_STREAM_H_
-#define QUILL_TESTS_COMMON_INK2_STREAM_H_
+#ifndef QUILL_PREVIEW_INK2_STREAM_H_
+#define QUILL_PREVIEW_INK2_STREAM_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "common/dcraster_decoder.h"
+#include "preview/bytes.h"
+#include "preview/dcraster_decoder.h"
 
-namespace ink2_test {
-
-using Bytes = std::vector<uint8_t>;
+namespace quillpreview {
 
 // One page: the setup commands, the data blocks and the form feed.
 struct Ink2Page {
@@ -32,13 +31,17 @@ struct Ink2Page {
 // Parses one page starting at *pos: the ten setup commands in their order,
 // data blocks (full ones of 32768 bytes, ended by a shorter one) and
 // 1B 0C. On success advances *pos past the page; otherwise returns false
-// with *error set.
-bool ParsePage(const Bytes& stream, size_t* pos, Ink2Page* page, std::string* error);
+// with *error set and, when error_offset is not null, the offset of the
+// byte that broke the page in *error_offset.
+bool ParsePage(const Bytes& stream, size_t* pos, Ink2Page* page, std::string* error,
+               size_t* error_offset = nullptr);
 
-// Parses the page at *pos and decodes its raster object.
+// Parses the page at *pos and decodes its raster object. A raster object
+// that does not decode reports the page's first byte as *error_offset.
 bool ParseAndDecodePage(const Bytes& stream, size_t* pos, Ink2Page* page,
-                        quill_test::DcrImage* image, std::string* error);
+                        quillpreview::DcrImage* image, std::string* error,
+                        size_t* error_offset = nullptr);
 
-}  // namespace ink2_test
+}  // namespace quillpreview
 
-#endif  // QUILL_TESTS_COMMON_INK2_STREAM_H_
+#endif  // QUILL_PREVIEW_INK2_STREAM_H_

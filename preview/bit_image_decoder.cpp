@@ -1,8 +1,8 @@
-#include "common/bit_image_decoder.h"
+#include "preview/bit_image_decoder.h"
 
 #include <cstdio>
 
-namespace quill_test {
+namespace quillpreview {
 
 namespace {
 
@@ -28,6 +28,7 @@ class Parser {
     char text[96];
     std::snprintf(text, sizeof text, "%s at offset %zu", what, pos_);
     out_.error = text;
+    out_.error_offset = pos_;
   }
 
   // Makes sure the current page is counted; called by everything that
@@ -43,7 +44,9 @@ class Parser {
   void EndPage() {
     if (!page_open_) return;
     page_open_ = false;
+    page_printed_ = false;
     ++page_;
+    out_.ended_pages = page_;
     feed_units_ = 0;
     column_ = 0;
     anchored_ = false;
@@ -163,6 +166,9 @@ class Parser {
     const uint32_t n = LE16(b_, pos_ + 3);
     if (!Need(5 + n)) return;
     if (op == 0x55 && n == 1) {
+      // A 24-pin page fed to its bottom ends without a form feed; its
+      // successor opens with the unit command.
+      if (page_open_ && (page_printed_ || feed_units_ != 0)) EndPage();
       out_.units.push_back(b_[pos_ + 5]);
     } else if (op == 0x43 && n == 2) {
       out_.page_lengths.push_back(LE16(b_, pos_ + 5));
@@ -321,4 +327,4 @@ std::string CompareDots(const DotPage& dots, uint32_t color, const BitPage& page
   return report;
 }
 
-}  // namespace quill_test
+}  // namespace quillpreview

@@ -1,4 +1,4 @@
-#include "common/dcraster_decoder.h"
+#include "preview/dcraster_decoder.h"
 
 #include <zlib.h>
 
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <sstream>
 
-namespace quill_test {
+namespace quillpreview {
 
 namespace {
 
@@ -266,4 +266,4 @@ DcrBytes DcrCollector::All() const {
   return all;
 }
 
-}  // namespace quill_test
+}  // namespace quillpreview

@@ -1,12 +1,17 @@
-// The band decoder on hand-written streams: it is the oracle of the band
-// tests, so its own reading of the commands is pinned down here.
+// The band decoder on hand-written streams: it is quillpreview's reader of
+// serial streams and the oracle of the band tests, so its own reading of the
+// commands is pinned down here.
 #include <gtest/gtest.h>
 
-#include "common/band_decoder.h"
 #include "common/recording_writer.h"
+#include "preview/band_decoder.h"
 
-namespace quill_test {
+namespace quillpreview {
 namespace {
+
+using quill_test::Bytes;
+using quill_test::HexBytes;
+using quill_test::ToHex;
 
 BandGeometry Geo(uint32_t x_unit, uint32_t y_unit, uint32_t x_res, uint32_t y_res,
                  uint32_t band) {
@@ -95,4 +100,4 @@ TEST(BandDecoder, ReportsWhatAPrinterWouldChokeOn) {
 }
 
 }  // namespace
-}  // namespace quill_test
+}  // namespace quillpreview

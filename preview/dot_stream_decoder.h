@@ -1,5 +1,8 @@
 // dot_stream_decoder.h - reads quilldot's printer stream back into dots.
 //
+// quillpreview's reader of every quilldot stream (bit-image bands, the
+// interleaved passes, raster lines) and the oracle of quilldot's tests.
+//
 // DecodeDotStream splits the bytes quilldot writes into commands (every
 // command it can send is known; anything else is a decoding error) and
 // replays them on a simple print-head model, so a test can compare the dots
@@ -20,8 +23,8 @@
 //   - Colours: raster lines land in the plane of the selected colour: ESC r n
 //     selects n, ESC ( r 2 0 1 n selects 16 + n, ESC i carries its own; 0
 //     before any selection and for every bit image.
-#ifndef QUILL_TESTS_COMMON_DOT_STREAM_DECODER_H_
-#define QUILL_TESTS_COMMON_DOT_STREAM_DECODER_H_
+#ifndef QUILL_PREVIEW_DOT_STREAM_DECODER_H_
+#define QUILL_PREVIEW_DOT_STREAM_DECODER_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -29,15 +32,15 @@
 #include <string>
 #include <vector>
 
-#include "common/recording_writer.h"
+#include "preview/bytes.h"
 
-namespace quill_test {
+namespace quillpreview {
 
 // A page image: rows of 0/1 values, one per dot.
 using DotRows = std::vector<std::vector<uint8_t>>;
 
 // The dots of one colour on one page; grows as dots arrive.
-class DotPlane {
+class DotStreamPlane {
  public:
   // Sets the dot at (x, y); x and y must be >= 0. A dot set twice is
   // counted in DoublePrints (a head that prints a dot twice is a fault).
@@ -62,12 +65,12 @@ struct DotCommand {
 };
 
 struct DotDecodedPage {
-  std::map<int, DotPlane> planes;  // colour key -> dots
+  std::map<int, DotStreamPlane> planes;  // colour key -> dots
   bool form_feed = false;          // an FF ejected the page
   std::vector<size_t> commands;    // indexes into DotStream::commands
 
   // The dots of colour key `colour` (an empty plane when none arrived).
-  const DotPlane& Plane(int colour) const;
+  const DotStreamPlane& Plane(int colour) const;
 };
 
 struct DotStreamConfig {
@@ -80,6 +83,7 @@ struct DotStream {
   std::vector<DotCommand> commands;
   std::vector<DotDecodedPage> pages;
   std::string error;  // first decoding problem; empty when the stream parsed
+  size_t error_offset = 0;  // with an error: the offset of the command it names
 
   // Command names of page `page` (-1: the prologue), in order.
   std::vector<std::string> Names(int page) const;
@@ -100,8 +104,8 @@ bool UnpackBits(const uint8_t* data, size_t len, size_t expected, Bytes* out);
 // "" when plane holds exactly the dots of expected (rows of 0/1, all the
 // same width; dots outside it count as differences); otherwise a
 // description of the first difference.
-std::string DiffDots(const DotPlane& plane, const DotRows& expected);
+std::string DiffDots(const DotStreamPlane& plane, const DotRows& expected);
 
-}  // namespace quill_test
+}  // namespace quillpreview
 
-#endif  // QUILL_TESTS_COMMON_DOT_STREAM_DECODER_H_
+#endif  // QUILL_PREVIEW_DOT_STREAM_DECODER_H_

@@ -1,10 +1,10 @@
-#include "common/ink2_stream.h"
+#include "preview/ink2_stream.h"
 
 #include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
-namespace ink2_test {
+namespace quillpreview {
 
 namespace {
 
@@ -66,50 +66,57 @@ bool Fail(std::string* error, const std::string& what, size_t pos) {
 
 }  // namespace
 
-bool ParsePage(const Bytes& stream, size_t* pos, Ink2Page* page, std::string* error) {
+bool ParsePage(const Bytes& stream, size_t* pos, Ink2Page* page, std::string* error,
+               size_t* error_offset) {
   *page = Ink2Page{};
   Cursor c(stream, *pos);
-  if (!c.Expect({0x1B, 0x26, 0x6C, 0x4C}) || !c.U8(&page->flag)) return Fail(error, "page flag", c.pos());
-  if (!c.Expect({0x1B, 0x26, 0x6C, 0x53}) || !c.U8(&page->duplex)) return Fail(error, "duplex", c.pos());
+  auto fail = [&](const char* what) {
+    if (error_offset != nullptr) *error_offset = c.pos();
+    return Fail(error, what, c.pos());
+  };
+  if (!c.Expect({0x1B, 0x26, 0x6C, 0x4C}) || !c.U8(&page->flag)) return fail("page flag");
+  if (!c.Expect({0x1B, 0x26, 0x6C, 0x53}) || !c.U8(&page->duplex)) return fail("duplex");
   if (!c.Expect({0x1B, 0x2A, 0x74, 0x52}) || !c.U16(&page->x_res) || !c.U16(&page->y_res)) {
-    return Fail(error, "resolution", c.pos());
+    return fail("resolution");
   }
-  if (!c.Expect({0x1B, 0x2A, 0x72, 0x53}) || !c.U16(&page->width)) return Fail(error, "width", c.pos());
-  if (!c.Expect({0x1B, 0x2A, 0x72, 0x54}) || !c.U16(&page->height)) return Fail(error, "height", c.pos());
+  if (!c.Expect({0x1B, 0x2A, 0x72, 0x53}) || !c.U16(&page->width)) return fail("width");
+  if (!c.Expect({0x1B, 0x2A, 0x72, 0x54}) || !c.U16(&page->height)) return fail("height");
   if (!c.Expect({0x1B, 0x2A, 0x62, 0x4D}) || !c.U8(&page->compression)) {
-    return Fail(error, "compression", c.pos());
+    return fail("compression");
   }
-  if (!c.Expect({0x1B, 0x2A, 0x74, 0x72}) || !c.U8(&page->quality)) return Fail(error, "quality", c.pos());
-  if (!c.Expect({0x1B, 0x26, 0x62, 0x4D}) || !c.U8(&page->grey)) return Fail(error, "grey mode", c.pos());
+  if (!c.Expect({0x1B, 0x2A, 0x74, 0x72}) || !c.U8(&page->quality)) return fail("quality");
+  if (!c.Expect({0x1B, 0x26, 0x62, 0x4D}) || !c.U8(&page->grey)) return fail("grey mode");
   if (!c.Expect({0x1B, 0x26, 0x6C, 0x58}) || !c.U8(&page->collate) || !c.U16(&page->copies)) {
-    return Fail(error, "copies", c.pos());
+    return fail("copies");
   }
   if (!c.Expect({0x1B, 0x2A, 0x62, 0x57}) || !c.U32(&page->data_length)) {
-    return Fail(error, "data length", c.pos());
+    return fail("data length");
   }
   // Data blocks: full blocks until a shorter one ends the object.
   while (c.Text("RasterObject.Data#")) {
     size_t n = 0;
     if (!c.Decimal(&n) || !c.Text("=") || !c.Take(n, &page->object) || !c.Text(";")) {
-      return Fail(error, "malformed data block", c.pos());
+      return fail("malformed data block");
     }
     page->blocks.push_back(n);
-    if (n > 32768) return Fail(error, "data block above 32768 bytes", c.pos());
+    if (n > 32768) return fail("data block above 32768 bytes");
     if (n < 32768) break;
   }
-  if (!c.Expect({0x1B, 0x0C})) return Fail(error, "end of page", c.pos());
+  if (!c.Expect({0x1B, 0x0C})) return fail("end of page");
   *pos = c.pos();
   return true;
 }
 
 bool ParseAndDecodePage(const Bytes& stream, size_t* pos, Ink2Page* page,
-                        quill_test::DcrImage* image, std::string* error) {
-  if (!ParsePage(stream, pos, page, error)) return false;
+                        quillpreview::DcrImage* image, std::string* error, size_t* error_offset) {
+  const size_t start = *pos;
+  if (!ParsePage(stream, pos, page, error, error_offset)) return false;
+  if (error_offset != nullptr) *error_offset = start;  // the object is the page's
   if (page->blocks.empty()) {
     *error = "page without raster object";
     return false;
   }
-  return quill_test::DecodeDcRaster(page->object, image, error);
+  return quillpreview::DecodeDcRaster(page->object, image, error);
 }
 
-}  // namespace ink2_test
+}  // namespace quillpreview

@@ -2,17 +2,17 @@
 // of the thermal and 24-pin tests, so its head model is pinned down here.
 #include <gtest/gtest.h>
 
-#include "common/bit_image_decoder.h"
 #include "common/recording_writer.h"
+#include "preview/bit_image_decoder.h"
 
 namespace {
 
-using quill_test::BitImageStream;
-using quill_test::DotGeometry;
-using quill_test::DotPage;
+using quillpreview::BitImageStream;
+using quillpreview::DotGeometry;
+using quillpreview::DotPage;
 using quill_test::HexBytes;
-using quill_test::ParseBitImageStream;
-using quill_test::RebuildDots;
+using quillpreview::ParseBitImageStream;
+using quillpreview::RebuildDots;
 
 TEST(BitImageDecoder, PlacesImagesByPositionCarriageReturnAndFeed) {
   const BitImageStream s = ParseBitImageStream(HexBytes(
@@ -104,7 +104,7 @@ TEST(BitImageDecoder, DotsOutsideThePageAreCounted) {
   const BitImageStream s = ParseBitImageStream(HexBytes("1B 24 05 00 1B 2A 21 01 00 FF FF FF"));
   const DotPage d = RebuildDots(s, DotGeometry{}, 0, 4, 24);
   EXPECT_EQ(24u, d.outside);
-  EXPECT_NE("", quill_test::CompareDots(d, 0, quill_test::BitPage(4, 24)));
+  EXPECT_NE("", quillpreview::CompareDots(d, 0, quillpreview::BitPage(4, 24)));
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // band_decoder.h - turns a serial-printer band command stream back into dots.
 //
-// The oracle of the band generators: it plays the stream the way the
-// printer would and records, per page and per colour, which raster dots the
-// head printed, so a test can compare them with the lines it fed in.
+// quillpreview's reader of the serial inkjet streams (one and two colours),
+// and the oracle of the band generators' tests: it plays the stream the way
+// the printer would and records, per page and per colour, which raster dots
+// the head printed, so a test can compare them with the lines it fed in.
 //
 // Understood commands (n, nL nH little-endian):
 //   1B 2A m nL nH + n * bytes_per_column data bytes   band graphics at the
@@ -14,7 +15,8 @@
 //   1B 55 d            print direction
 //   1B 28 43 02 00 nL nH  page length     1B 26 6C 4C f   page flag
 //   1B 26 61 4C nL nH  left margin        0C              form feed
-// Skipped but logged (kSkipped): 1B 40, 1B 45, 1B 1D 1E ... 1B 1D 1F records,
+// Skipped but logged (kSkipped): 1B 40, 1B 45, 1B 78 n (print quality, sent
+// by quillfilter's document start), 1B 1D 1E ... 1B 1D 1F records,
 // other 1B 28 X nL nH + n bytes, 1B 26 6C 53 d, 1B 25 ... 58 (UEL), 1D 57 nL nH,
 // 1D 4C nL nH. Any other byte is logged as kUnknown and reported as a
 // problem; decoding goes on with the next byte.
@@ -29,8 +31,8 @@
 // Pages: a form feed ends the page; a page-flag or page-length command on a
 // page that already fed or printed starts a new one. Pages are created only
 // by page content, so commands around the job (1B 40 ...) make none.
-#ifndef QUILL_TESTS_COMMON_BAND_DECODER_H_
-#define QUILL_TESTS_COMMON_BAND_DECODER_H_
+#ifndef QUILL_PREVIEW_BAND_DECODER_H_
+#define QUILL_PREVIEW_BAND_DECODER_H_
 
 #include <array>
 #include <cstddef>
@@ -38,7 +40,7 @@
 #include <string>
 #include <vector>
 
-namespace quill_test {
+namespace quillpreview {
 
 struct BandGeometry {
   uint32_t x_unit = 360;  // horizontal command units per inch
@@ -47,6 +49,7 @@ struct BandGeometry {
   uint32_t y_res = 360;   // raster dots per inch, vertical
   uint32_t band_height = 24;       // lines per band (graphics command)
   uint32_t bytes_per_column = 0;   // 0: (band_height + 7) / 8
+  bool stop_at_unknown = false;    // end decoding at the first kUnknown command
 };
 
 // The dots of one colour on one page, row by row.
@@ -96,6 +99,8 @@ struct DecodedCommand {
   uint32_t top_row = 0;       // graphics: raster row of the band's line 0
   uint8_t colour = 0;         // graphics: colour printed
   std::vector<uint8_t> bytes; // kSkipped, kUnknown: the bytes
+  std::string what;           // kUnknown: what is wrong ("unknown byte 07",
+                              // "truncated graphics data")
 };
 
 struct DoubleDot {
@@ -129,6 +134,6 @@ struct DecodedBands {
 DecodedBands DecodeBands(const uint8_t* data, size_t len, const BandGeometry& geometry);
 DecodedBands DecodeBands(const std::vector<uint8_t>& data, const BandGeometry& geometry);
 
-}  // namespace quill_test
+}  // namespace quillpreview
 
-#endif  // QUILL_TESTS_COMMON_BAND_DECODER_H_
+#endif  // QUILL_PREVIEW_BAND_DECODER_H_

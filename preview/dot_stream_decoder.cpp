@@ -1,10 +1,10 @@
 // dot_stream_decoder.cpp - reads quilldot's printer stream back into dots.
-#include "common/dot_stream_decoder.h"
+#include "preview/dot_stream_decoder.h"
 
 #include <algorithm>
 #include <cstdio>
 
-namespace quill_test {
+namespace quillpreview {
 namespace {
 
 constexpr uint8_t ESC = 0x1B;
@@ -55,7 +55,9 @@ class Decoder {
   unsigned LE16(size_t k) const { return At(k) | (At(k + 1) << 8); }
 
   void Fail(const std::string& why) {
-    if (out_.error.empty()) out_.error = why + " at byte " + std::to_string(pos_);
+    if (!out_.error.empty()) return;
+    out_.error = why + " at byte " + std::to_string(pos_);
+    out_.error_offset = pos_;
   }
 
   // Records a command of n bytes starting at pos_ and moves past it.
@@ -74,10 +76,10 @@ class Decoder {
     return true;
   }
 
-  DotPlane& Plane(int colour) {
+  DotStreamPlane& Plane(int colour) {
     if (page_ < 0) {
       Fail("dots before the first ESC @");
-      static DotPlane sink;
+      static DotStreamPlane sink;
       return sink;
     }
     return out_.pages[static_cast<size_t>(page_)].planes[colour];
@@ -92,7 +94,7 @@ class Decoder {
 
   // A raster line of `bytes` bytes (1 bit per dot, MSB first) at (x_, row).
   void PutLine(const Bytes& line, int colour, int row, unsigned dots) {
-    DotPlane& plane = Plane(colour);
+    DotStreamPlane& plane = Plane(colour);
     for (unsigned i = 0; i < dots && i / 8 < line.size(); ++i)
       if (line[i / 8] & (0x80 >> (i % 8))) plane.Set(x_ + static_cast<int>(i), row);
   }
@@ -204,7 +206,7 @@ class Decoder {
     const int x0 = x_;
     const int y0 = y_;
     if (!Take("ESC *", total)) return;
-    DotPlane& plane = Plane(0);
+    DotStreamPlane& plane = Plane(0);
     for (unsigned c = 0; c < columns; ++c) {
       for (size_t k = 0; k < cb; ++k) {
         const uint8_t v = s_[data + c * cb + k];
@@ -292,7 +294,7 @@ class Decoder {
 
 }  // namespace
 
-void DotPlane::Set(int x, int y) {
+void DotStreamPlane::Set(int x, int y) {
   if (y >= Height()) rows_.resize(static_cast<size_t>(y) + 1);
   std::vector<uint8_t>& row = rows_[static_cast<size_t>(y)];
   if (x >= static_cast<int>(row.size())) row.resize(static_cast<size_t>(x) + 1, 0);
@@ -305,14 +307,14 @@ void DotPlane::Set(int x, int y) {
   if (x + 1 > width_) width_ = x + 1;
 }
 
-bool DotPlane::Get(int x, int y) const {
+bool DotStreamPlane::Get(int x, int y) const {
   if (y < 0 || y >= Height() || x < 0) return false;
   const std::vector<uint8_t>& row = rows_[static_cast<size_t>(y)];
   return x < static_cast<int>(row.size()) && row[static_cast<size_t>(x)];
 }
 
-const DotPlane& DotDecodedPage::Plane(int colour) const {
-  static const DotPlane kEmpty;
+const DotStreamPlane& DotDecodedPage::Plane(int colour) const {
+  static const DotStreamPlane kEmpty;
   const auto it = planes.find(colour);
   return it == planes.end() ? kEmpty : it->second;
 }
@@ -347,7 +349,7 @@ bool UnpackBits(const uint8_t* data, size_t len, size_t expected, Bytes* out) {
   return UnpackPrefix(data, len, expected, out, &used) && used == len;
 }
 
-std::string DiffDots(const DotPlane& plane, const DotRows& expected) {
+std::string DiffDots(const DotStreamPlane& plane, const DotRows& expected) {
   const int height = static_cast<int>(expected.size());
   const int width = height ? static_cast<int>(expected[0].size()) : 0;
   for (int y = 0; y < std::max(height, plane.Height()); ++y) {
@@ -362,4 +364,4 @@ std::string DiffDots(const DotPlane& plane, const DotRows& expected) {
   return "";
 }
 
-}  // namespace quill_test
+}  // namespace quillpreview

@@ -1,8 +1,8 @@
-#include "common/band_decoder.h"
+#include "preview/band_decoder.h"
 
 #include <cstdio>
 
-namespace quill_test {
+namespace quillpreview {
 
 bool DotPlane::Set(uint32_t row, uint32_t col) {
   if (row >= rows_.size()) rows_.resize(size_t{row} + 1);
@@ -59,7 +59,10 @@ class Decoder {
         bytes_per_column_(g.bytes_per_column != 0 ? g.bytes_per_column : (g.band_height + 7) / 8) {}
 
   DecodedBands Run() {
-    while (pos_ < len_) Step();
+    while (pos_ < len_) {
+      Step();
+      if (g_.stop_at_unknown && out_.commands.back().kind == BandCmd::kUnknown) break;
+    }
     return std::move(out_);
   }
 
@@ -119,8 +122,9 @@ class Decoder {
   }
 
   void Truncated(const char* what) {
-    Problem(std::string("truncated ") + what);
-    Log(BandCmd::kUnknown, Left());
+    const std::string text = std::string("truncated ") + what;
+    Problem(text);
+    Log(BandCmd::kUnknown, Left()).what = text;
     pos_ = len_;
   }
 
@@ -262,6 +266,10 @@ class Decoder {
       return;
     }
     if (Match({0x1B, 0x40}) || Match({0x1B, 0x45})) return Skip(2);
+    if (Match({0x1B, 0x78})) {
+      if (Left() < 3) return Truncated("print quality");
+      return Skip(3);
+    }
     if (Match({0x1B, 0x1D, 0x1E})) return Record();
     if (Match({0x1B, 0x28})) {
       if (Left() < 5) return Truncated("1B 28 sequence");
@@ -281,7 +289,7 @@ class Decoder {
     char buf[64];
     std::snprintf(buf, sizeof buf, "unknown byte %02X", b);
     Problem(buf);
-    Log(BandCmd::kUnknown, 1);
+    Log(BandCmd::kUnknown, 1).what = buf;
     ++pos_;
   }
 
@@ -345,4 +353,4 @@ DecodedBands DecodeBands(const std::vector<uint8_t>& data, const BandGeometry& g
   return DecodeBands(data.data(), data.size(), geometry);
 }
 
-}  // namespace quill_test
+}  // namespace quillpreview

@@ -1,6 +1,9 @@
 // bit_image_decoder.h - reads the command streams of the thermal (ESC/POS)
 // and 24-pin (ESC/P) page processors back into dots.
 //
+// quillpreview's reader of those two streams, and the oracle of the thermal
+// and 24-pin tests.
+//
 // ParseBitImageStream splits a byte stream into commands and keeps every
 // bit image with the head position it was printed at; RebuildDots lays the
 // bit images onto a page of dots, one plane per ribbon colour, so a test can
@@ -13,8 +16,9 @@
 //   - ESC $ nL nH: the current column becomes n * x_res / x_unit; CR: 0.
 //   - ESC J n: the paper moves n feed units.
 //   - ESC r n: the ribbon colour of the following images.
-//   - A page ends at a form feed, and at an ESC @ once the page has printed
-//     or fed anything; positions start again at 0 on the next page.
+//   - A page ends at a form feed, and at an ESC @ or an ESC ( U (the 24-pin
+//     page start) once the page has printed or fed anything; positions start
+//     again at 0 on the next page.
 // Vertical geometry (DotGeometry): one feed unit is one row and pins are one
 // row apart (thermal, and 24-pin below 360 dpi), or, interlaced (24-pin at
 // 360 dpi), one feed unit is two rows, pins are two rows apart and each band
@@ -22,16 +26,17 @@
 // band's origin holds the even rows, a pass one unit lower the odd rows. The
 // band grid starts at the page's first bit image; an image off that grid is
 // reported as an error.
-#ifndef QUILL_TESTS_COMMON_BIT_IMAGE_DECODER_H_
-#define QUILL_TESTS_COMMON_BIT_IMAGE_DECODER_H_
+#ifndef QUILL_PREVIEW_BIT_IMAGE_DECODER_H_
+#define QUILL_PREVIEW_BIT_IMAGE_DECODER_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "common/recording_writer.h"
+#include "preview/bytes.h"
 
-namespace quill_test {
+namespace quillpreview {
 
 // One ESC * bit image with the head position it was printed at.
 struct BitImage {
@@ -71,6 +76,9 @@ struct BitImageStream {
   uint32_t carriage_returns = 0;
   uint32_t form_feeds = 0;
   std::string error;                           // empty when every byte was understood
+  size_t error_offset = 0;                     // with an error: the offset it names
+  uint32_t ended_pages = 0;                    // pages closed by FF or ESC @ before the
+                                               // end (or the error) of the stream
 };
 
 // Parses `bytes`. On an unknown or truncated command the parse stops and
@@ -130,6 +138,6 @@ struct BitPage {
 std::string CompareDots(const DotPage& dots, uint32_t color, const BitPage& page,
                         uint32_t top = 0, uint32_t x0 = 0);
 
-}  // namespace quill_test
+}  // namespace quillpreview
 
-#endif  // QUILL_TESTS_COMMON_BIT_IMAGE_DECODER_H_
+#endif  // QUILL_PREVIEW_BIT_IMAGE_DECODER_H_

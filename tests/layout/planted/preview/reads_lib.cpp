@@ -1,0 +1,3 @@
+#include "preview/ok.h"
+#include "support/plain.h"
+#include "quill/api.h"
