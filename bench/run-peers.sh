@@ -35,8 +35,9 @@
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-${QUILL_BUILD:-$top/build}}
-build=$(cd "$build" && pwd)
+build_arg=${1:-${QUILL_BUILD:-$top/build}}
+build=$(cd "$build_arg" 2>/dev/null && pwd) ||
+  { echo "run-peers: no build folder $build_arg" >&2; exit 1; }
 runs=${RUNS:-5}
 quillfilter=$build/filter/quillfilter
 [[ -x "$quillfilter" ]] || { echo "run-peers: no $quillfilter (build it first)" >&2; exit 1; }
