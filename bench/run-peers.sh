@@ -90,8 +90,13 @@ fail() {  # message [log file]
 }
 
 # ---- PPDs -----------------------------------------------------------------
+# Our PPDs are compiled from ppd/*.drv into the build; a build made before
+# they were (an older tree being measured) takes the checkout's own.
+ppd_dir=$build/ppd
+[[ -f $ppd_dir/quill-ink1.ppd ]] || ppd_dir=$top/build/ppd
 for p in quill-ink1 quill-ink3 quill-dot24; do
-  cp "$top/ppd/$p.ppd" "$work/$p.ppd"
+  [[ -f $ppd_dir/$p.ppd ]] || fail "no $p.ppd in $build/ppd or $top/build/ppd (build the target quill_ppds)"
+  cp "$ppd_dir/$p.ppd" "$work/$p.ppd"
 done
 # Gutenprint's PPDs are made by its driver program, as lpinfo/lpadmin do.
 "$gp_driver" cat "$gp_scheme://escp2-c88/expert" >"$work/c88.ppd" 2>"$work/c88.log" ||

@@ -9,7 +9,8 @@
 # and starts a private cupsd (root in CI; skipped, status 77, otherwise) that
 # listens on a Unix socket in a temporary folder only, with
 #   - DataDir: the system's DataDir entries, but model/ = the staged
-#     <prefix>/share/ppd, so the server finds the PPDs as quill/<file>;
+#     <DataDir>/model, whose link quill -> <prefix>/share/ppd/quill lets
+#     the server find the PPDs as quill/<file>;
 #   - ServerBin: the system's ServerBin entries, but filter/ = the system
 #     filters plus the staged quillfilter and quilldot.
 # Then:
@@ -74,7 +75,10 @@ mkdir -p "$root"/{conf,spool/tmp,log,cache,state,data,serverbin/filter,out}
 for entry in "$datadir"/*; do
   [[ "$(basename "$entry")" == model ]] || ln -s "$entry" "$root/data/"
 done
-ln -s "$stage$prefix/share/ppd" "$root/data/model"
+# The install links <DataDir>/model/quill to <prefix>/share/ppd/quill; the
+# server's model/ is the staged one, so it finds the PPDs through that link.
+[[ -L "$stage$datadir/model/quill" ]] || fail "the install made no link $datadir/model/quill"
+ln -s "$stage$datadir/model" "$root/data/model"
 for entry in "$serverbin"/*; do
   [[ "$(basename "$entry")" == filter ]] || ln -s "$entry" "$root/serverbin/"
 done
