@@ -12,8 +12,8 @@
 #   thermal.prn        thermal printer             quillconvert (library host)
 #
 # For each job it prints the pages, bytes and seconds. The filters run from
-# a scratch install of this tree (cmake --install), with PPDs from ppd/
-# whose *cupsFilter points at that install.
+# a scratch install of this tree (cmake --install), with the PPDs compiled into
+# build/ppd/ whose *cupsFilter points at that install.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -22,7 +22,7 @@ scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$jobs" --target quillcore quillfilter quilldot quillconvert >/dev/null
+cmake --build build -j"$jobs" --target quillcore quillfilter quilldot quillconvert quill_ppds >/dev/null
 
 testpage=/usr/share/cups/data/default-testpage.pdf
 work=$(mktemp -d /tmp/quill-demo.XXXXXX)
@@ -44,10 +44,10 @@ chmod -R go-w,a+rX "$work/prefix"
 filters=$work/prefix/lib/cups/filter
 mkdir -p out
 
-# ppd_for FILE: a copy of ppd/FILE whose *cupsFilter names the scratch install.
+# ppd_for FILE: a copy of the generated build/ppd/FILE whose *cupsFilter names the scratch install.
 ppd_for() {
   sed -E "s#(application/vnd\.cups-raster [0-9]+ )(quill[a-z]+)\"#\1$filters/\2\"#" \
-    "ppd/$1" >"$work/$1"
+    "build/ppd/$1" >"$work/$1"
   chmod 0644 "$work/$1"
   echo "$work/$1"
 }

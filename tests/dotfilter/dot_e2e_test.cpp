@@ -90,7 +90,7 @@ TEST(DotEndToEnd, CupsTestPageThroughTheReceiptChain) {
   for (const char* name : {"pdftopdf", "gstoraster"})
     ASSERT_TRUE(fs::exists(fs::path(kSystemFilters) / name))
         << name << " is missing: run scripts/install-deps.sh";
-  const std::string ppd = std::string(QUILL_SOURCE_DIR) + "/ppd/quill-rp80.ppd";
+  const std::string ppd = std::string(QUILL_BINARY_DIR) + "/ppd/quill-rp80.ppd";
   PrivateServerBin bin;
 
   const RunResult printed = Cupsfilter(bin, ppd, "printer/quill-rp80");
@@ -188,7 +188,7 @@ TEST(DotEndToEnd, OptionsComeFromTheQueueAndTheJob) {
   ASSERT_TRUE(fs::exists(PrivateCupsd::kCupsd)) << "cupsd is missing: run scripts/install-deps.sh";
   PrivateCupsd cupsd;
   ASSERT_TRUE(cupsd.Up()) << cupsd.Log();
-  const std::string ppd = std::string(QUILL_SOURCE_DIR) + "/ppd/quill-rp80.ppd";
+  const std::string ppd = std::string(QUILL_BINARY_DIR) + "/ppd/quill-rp80.ppd";
   // The queue's defaults: a partial cut after each page and logo 1 on every
   // page. The job adds the drawer at its start and paper type 2.
   const RunResult admin = RunProgram(

@@ -362,7 +362,7 @@ TEST(FilterE2E, CupsfilterTestPageDotsFollowTheRaster) {
 // `filter` instead of the installed program; empty on failure.
 std::string ShippedPpdCopy(const TempDir& dir, const std::string& file,
                            const std::string& filter) {
-  std::string text = ReadFile(std::string(QUILL_SOURCE_DIR) + "/ppd/" + file);
+  std::string text = ReadFile(std::string(QUILL_BINARY_DIR) + "/ppd/" + file);
   const std::string installed = "application/vnd.cups-raster 100 quillfilter\"";
   size_t at = text.find(installed);
   if (at == std::string::npos) return "";

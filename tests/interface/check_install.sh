@@ -24,9 +24,11 @@ for f in quillfilter quilldot; do
     expect "lib/cups/filter/$f"
   fi
 done
-if compgen -G "$(dirname "$0")/../../ppd/*.ppd" >/dev/null; then
-  compgen -G "$prefix/share/ppd/quill/*.ppd" >/dev/null || { echo "missing: share/ppd/quill/*.ppd"; fail=1; }
-fi
+# Every PPD compiled into the build is installed.
+compgen -G "$build/ppd/*.ppd" >/dev/null || { echo "no PPDs in $build/ppd"; fail=1; }
+for ppd in "$build"/ppd/*.ppd; do
+  [[ -e $ppd ]] && expect "share/ppd/quill/$(basename "$ppd")"
+done
 
 # Exported symbols: the C interface and nothing of the internal classes.
 syms=$(nm -D --defined-only "$prefix/lib/libquillcore.so" | awk '{print $3}')
