@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <optional>
 
 #include "preview/band_decoder.h"
 #include "preview/bit_image_decoder.h"
@@ -149,7 +150,8 @@ void PreviewSerial(const Bytes& s, const PreviewOptions& o, PreviewResult* r) {
   }
 
   bool two_colours = false;
-  std::vector<uint32_t> page_length(best.pages.size(), 0), margin(best.pages.size(), 0);
+  std::vector<uint32_t> page_length(best.pages.size(), 0);
+  std::vector<std::optional<uint32_t>> margin(best.pages.size());
   for (const DecodedCommand& c : best.commands) {
     if (c.kind == BandCmd::kColour) two_colours = true;
     if (c.page < 0 || static_cast<size_t>(c.page) >= best.pages.size()) continue;
@@ -160,10 +162,11 @@ void PreviewSerial(const Bytes& s, const PreviewOptions& o, PreviewResult* r) {
     const DecodedPage& dp = best.pages[p];
     uint32_t width = std::max(dp.planes[0].Width(), dp.planes[1].Width());
     uint32_t height = std::max(dp.planes[0].Rows(), dp.planes[1].Rows());
-    // The margin centres the image on a carriage of 8.5 inches.
+    // The margin centres the lines on a carriage of 8.5 inches (0: lines
+    // at least that wide), so it tells the width of the page's lines.
     const uint64_t carriage = uint64_t{g.x_unit} * 85 / 10;
-    if (margin[p] != 0 && 2 * uint64_t{margin[p]} < carriage) {
-      width = std::max<uint32_t>(width, static_cast<uint32_t>((carriage - 2 * uint64_t{margin[p]}) * g.x_res / g.x_unit));
+    if (margin[p] && 2 * uint64_t{*margin[p]} < carriage) {
+      width = std::max<uint32_t>(width, static_cast<uint32_t>((carriage - 2 * uint64_t{*margin[p]}) * g.x_res / g.x_unit));
     }
     height = std::max<uint32_t>(height, static_cast<uint32_t>(uint64_t{page_length[p]} * g.y_res / g.y_unit));
     height = std::max<uint32_t>(height, static_cast<uint32_t>(dp.fed_units * g.y_res / g.y_unit));
@@ -296,9 +299,13 @@ void PreviewBitImages(const Bytes& s, const PreviewOptions& o, bool dot24, Previ
       bottom = std::max<uint64_t>(bottom, interlaced ? 2 * (uint64_t{img.feed_units} + pins) + 2
                                                      : uint64_t{img.feed_units} + pins);
     }
-    const uint64_t fed = p < stream.page_feed_units.size()
-                             ? uint64_t{stream.page_feed_units[p]} * (interlaced ? 2 : 1)
-                             : 0;
+    uint64_t fed = p < stream.page_feed_units.size()
+                       ? uint64_t{stream.page_feed_units[p]} * (interlaced ? 2 : 1)
+                       : 0;
+    // A 24-pin page names its length (1/360 inch) once, at its start.
+    if (dot24 && stream.page_lengths.size() == stream.pages) {
+      fed = std::max<uint64_t>(fed, uint64_t{stream.page_lengths[p]} * y_res / 360);
+    }
     const DotPage dots = RebuildDots(stream, g, p, static_cast<uint32_t>(right),
                                      static_cast<uint32_t>(std::max(bottom, fed)), colours);
     if (!dots.error.empty()) r->warnings.push_back("page " + std::to_string(p + 1) + ": " + dots.error);
