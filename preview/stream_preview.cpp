@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <tuple>
 
 #include "preview/band_decoder.h"
 #include "preview/bit_image_decoder.h"
@@ -46,7 +47,10 @@ std::vector<uint32_t> ColumnByteCandidates(const Bytes& s, size_t offset, uint32
   std::vector<uint32_t> out;
   for (uint32_t bpc = 1; bpc <= max; ++bpc) {
     const size_t end = offset + 5 + static_cast<size_t>(columns) * bpc;
-    if (end > s.size()) break;
+    if (end > s.size()) {
+      out.push_back(bpc);  // the stream is cut inside this command: any larger count reads the same
+      break;
+    }
     if (end == s.size() || std::find(next.begin(), next.end(), s[end]) != next.end()) out.push_back(bpc);
   }
   return out;
@@ -107,7 +111,7 @@ void PreviewSerial(const Bytes& s, const PreviewOptions& o, PreviewResult* r) {
   if (candidates.empty()) candidates.push_back(1);
 
   DecodedBands best;
-  size_t best_reach = 0;
+  std::tuple<bool, size_t, bool> best_score{false, 0, false};
   uint32_t best_bpc = 0;
   for (uint32_t bpc : candidates) {
     BandGeometry trial = g;
@@ -115,12 +119,23 @@ void PreviewSerial(const Bytes& s, const PreviewOptions& o, PreviewResult* r) {
     trial.band_height = o.band_height != 0 ? o.band_height : 8 * bpc;
     DecodedBands d = DecodeBands(s, trial);
     const bool clean = d.commands.empty() || d.commands.back().kind != BandCmd::kUnknown;
-    // With a wrong count the stream falls apart within a few commands; one
-    // that jumps far over the data before failing is no better for it.
-    const size_t reach = clean ? SIZE_MAX : d.commands.size();
-    if (best_bpc == 0 || reach > best_reach) {
+    const bool cut = !clean && d.commands.back().what == "truncated graphics data";
+    // A band's graphics end where the next command begins: a carriage
+    // return or the next segment's position. With a wrong count the stream
+    // falls apart within a few commands, so the count under which the most
+    // graphics commands end so (or run into the end of a cut stream) wins;
+    // a stream that decodes to its end is best, and of two equal ones the
+    // one that reads sense up to where the stream is cut.
+    size_t fitting = cut ? 1 : 0;
+    for (const DecodedCommand& c : d.commands) {
+      if (c.kind != BandCmd::kGraphics) continue;
+      const size_t end = c.offset + 5 + size_t{c.columns} * bpc;
+      if (end == s.size() || (end < s.size() && (s[end] == 0x0D || s[end] == 0x1B))) ++fitting;
+    }
+    const std::tuple<bool, size_t, bool> score{clean, fitting, cut};
+    if (best_bpc == 0 || score > best_score) {
       best = std::move(d);
-      best_reach = reach;
+      best_score = score;
       best_bpc = bpc;
     }
     if (clean) break;

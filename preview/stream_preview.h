@@ -8,8 +8,9 @@
 // Geometry per format, when the options do not give it:
 //  - serial: the bytes per band column are the count that makes the first
 //    graphics command end where a command begins and with which the whole
-//    stream decodes (the smallest such; in a stream that does not decode to
-//    its end, the one that decodes the most commands). The graphics mode byte fixes the
+//    stream decodes (the smallest such). In a stream that does not decode
+//    to its end: the count under which the most graphics commands end at a
+//    carriage return or a position (or at the end of a cut stream). The graphics mode byte fixes the
 //    ratio of command units to dots (mode 2: 1:1, 3: 2:1 across, 0: 4:4,
 //    1: 2:2, 7: 2:4, 5: 8:4, 4: 4:2, 8: 8:2, 6: 8:8); the units are 360 for
 //    modes 2 and 3 and 1440 for the others, and the resolution follows
@@ -31,6 +32,13 @@
 //    taller ones (model 0 and 1), and the horizontal value for receipts.
 // A resolution in the options replaces the one found in every format; for
 // serial bands the command units follow from it.
+//
+// Page size: the extent of the dots, and at least what the stream says of
+// the page: serial pages the page length and the line width the left margin
+// tells (centred on 8.5 inches; a margin of 0 means the whole carriage);
+// thermal pages the printing width (1D 57) and the rows fed; 24-pin pages
+// their page length; receipts of quilldot their printing width; page-language
+// pages their width and height.
 //
 // Pages: a page is kept when it ended before the first byte that could not
 // be decoded (or the stream ended); the page that byte belongs to is not.
