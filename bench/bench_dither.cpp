@@ -2,6 +2,11 @@
 // next to FreeImage's own Floyd-Steinberg dither (FreeImage_Dither FID_FS)
 // as the reference point. Reported rate: items_per_second = pixels/second.
 //
+// BM_ets_dither_dense screens the dense photo-like page of dense_page.h (US
+// Letter at 360 dpi, no white paper), the same content that
+// bench/run-peers.sh prints through the filters: the case where skipping
+// paper cannot help and only the per-pixel work counts.
+//
 //   build-*/bench/bench_dither [--benchmark_filter=...]
 #include <benchmark/benchmark.h>
 
@@ -9,6 +14,7 @@
 #include <functional>
 #include <map>
 
+#include "dense_page.h"
 #include "quill/dither.h"
 #include "support/fi_bitmap.h"
 
@@ -47,14 +53,36 @@ FIBITMAP* Page(int dpi) {
   return it->second.get();
 }
 
-void RunHalftoner(benchmark::State& state, const std::function<FIBITMAP*(FIBITMAP*)>& fn) {
-  FIBITMAP* page = Page(static_cast<int>(state.range(0)));
+// The dense page in grey, top row of the page in the top scan line (FreeImage
+// keeps the bottom line first). Made once, kept for the process.
+FIBITMAP* DensePage() {
+  static const FiBitmap page = [] {
+    const int w = quill_bench::kDenseWidth;
+    const int h = quill_bench::kDenseHeight;
+    FiBitmap dib(FreeImage_Allocate(w, h, 8));
+    RGBQUAD* pal = FreeImage_GetPalette(dib.get());
+    for (int i = 0; i < 256; ++i) pal[i] = RGBQUAD{BYTE(i), BYTE(i), BYTE(i), 0};
+    for (int y = 0; y < h; ++y) {
+      BYTE* row = FreeImage_GetScanLine(dib.get(), h - 1 - y);
+      for (int x = 0; x < w; ++x) row[x] = quill_bench::DenseGrey(x, y, w, h);
+    }
+    return dib;
+  }();
+  return page.get();
+}
+
+void RunHalftonerOn(benchmark::State& state, FIBITMAP* page,
+                    const std::function<FIBITMAP*(FIBITMAP*)>& fn) {
   const int64_t pixels = int64_t{FreeImage_GetWidth(page)} * FreeImage_GetHeight(page);
   for (auto _ : state) {
     FiBitmap out(fn(page));
     benchmark::DoNotOptimize(out.get());
   }
   state.SetItemsProcessed(state.iterations() * pixels);
+}
+
+void RunHalftoner(benchmark::State& state, const std::function<FIBITMAP*(FIBITMAP*)>& fn) {
+  RunHalftonerOn(state, Page(static_cast<int>(state.range(0))), fn);
 }
 
 void BM_FreeImage_Dither_FS(benchmark::State& s) {
@@ -96,6 +124,9 @@ void BM_ordered_dither_136(benchmark::State& s) {
 void BM_ets_dither(benchmark::State& s) {
   RunHalftoner(s, [](FIBITMAP* d) { return ets_dither(d); });
 }
+void BM_ets_dither_dense(benchmark::State& s) {
+  RunHalftonerOn(s, DensePage(), [](FIBITMAP* d) { return ets_dither(d); });
+}
 
 #define QUILL_DITHER_BENCH(fn) BENCHMARK(fn)->Arg(360)->Arg(600)->Unit(benchmark::kMillisecond)
 QUILL_DITHER_BENCH(BM_FreeImage_Dither_FS);
@@ -110,6 +141,7 @@ QUILL_DITHER_BENCH(BM_my_dither);
 QUILL_DITHER_BENCH(BM_ordered_dither_single);
 QUILL_DITHER_BENCH(BM_ordered_dither_136);
 QUILL_DITHER_BENCH(BM_ets_dither);
+BENCHMARK(BM_ets_dither_dense)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
