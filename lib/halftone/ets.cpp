@@ -902,13 +902,8 @@ struct CtxFree {
 
 }  // namespace
 
-extern "C" int ETS_dither_main(const uint8_t* pin, uint8_t* pout, int width, int height, uint8_t channel,
-                               int src_pitch, int dst_pitch) {
-  const int planes = channel;
+ETS_Ctx* quill_dither::NewImageContext(int width, int height, int planes) {
   const int levels = 2;
-  if (width <= 0 || height <= 0) return 0;
-  if (planes == 0 || pin == nullptr || pout == nullptr) return -1;
-
   std::vector<int> lut(256);
   for (int i = 0; i < 256; ++i) lut[i] = static_cast<int>(i / 255.0 * 16777216.0);
   std::vector<int*> luts(planes, lut.data());
@@ -935,10 +930,38 @@ extern "C" int ETS_dither_main(const uint8_t* pin, uint8_t* pout, int width, int
   params.rand_scale_luts = nullptr;
   params.polarity = ETS_BLACK_IS_ZERO;
 
-  std::unique_ptr<ETS_Ctx, CtxFree> ctx(ets_new(&params));
-  if (!ctx) return -1;
+  ETS_Ctx* ctx = ets_new(&params);
+  if (ctx == nullptr) return nullptr;
   quill_log::Debug("xs=%d ys=%d byte_count=%d planes=%d levels=%d polarity=%d", width, height, 1, planes,
                    levels, 0);
+  return ctx;
+}
+
+void quill_dither::PackDots(const uchar* in, int width, uchar* out) {
+  int x = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Eight pixels at a time, gathered as in PackLevelZero.
+  for (; x + 8 <= width; x += 8) {
+    uint64_t v;
+    std::memcpy(&v, in + x, 8);
+    out[x >> 3] = static_cast<uchar>(((v & 0x0101010101010101ull) * 0x8040201008040201ull) >> 56);
+  }
+#endif
+  for (; x < width; x += 8) {
+    unsigned bits = 0;
+    for (int i = 0; i < 8 && x + i < width; ++i) bits |= static_cast<unsigned>(in[x + i] != 0) << (7 - i);
+    out[x >> 3] = static_cast<uchar>(bits);
+  }
+}
+
+extern "C" int ETS_dither_main(const uint8_t* pin, uint8_t* pout, int width, int height, uint8_t channel,
+                               int src_pitch, int dst_pitch) {
+  const int planes = channel;
+  const int levels = 2;
+  if (width <= 0 || height <= 0) return 0;
+  if (planes == 0 || pin == nullptr || pout == nullptr) return -1;
+  std::unique_ptr<ETS_Ctx, CtxFree> ctx(quill_dither::NewImageContext(width, height, planes));
+  if (!ctx) return -1;
 
   std::vector<std::vector<uchar>> in(planes, std::vector<uchar>(width));
   std::vector<AlignedLine> out;
