@@ -800,19 +800,29 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
     } else {
       prepare(std::false_type{}, from, to);
     }
-    for (int x = from; x < to; ++x) {
-      px[x].above = (x + 1 < width ? 3 * err_line[x + 1] : 0) + 5 * err_line[x] + (x > 0 ? err_line[x - 1] : 0);
-    }
+    // The first and last column of the line have one neighbour above.
+    const int lo = std::max(from, 1);
+    const int hi = std::min(to, width - 1);
+    for (int x = lo; x < hi; ++x) px[x].above = 3 * err_line[x + 1] + 5 * err_line[x] + err_line[x - 1];
+    if (from == 0) px[0].above = (width > 1 ? 3 * err_line[1] : 0) + 5 * err_line[0];
+    if (to == width && width > 1) px[width - 1].above = 5 * err_line[width - 1] + err_line[width - 2];
   }
   px[width].above = 0;
 
   // The pixel loop over [from, to), from the carried state.
-  auto segment_loop = [&](int from, int to, int& after_dot, int& rp, int& ap, int& bp, int z_carry) {
+  // (Captures by value: the constants and line pointers stay in registers.)
+  auto segment_loop = [=](int from, int to, int& after_dot, int& rp, int& ap, int& bp, int z_carry) {
+    int* __restrict err_out = err_line;
+    int* __restrict r_out_line = r_line;
+    int* __restrict a_out_line = a_line;
+    int* __restrict b_out_line = b_line;
+    uchar* __restrict dots = dest;
+    const DriverPixel* __restrict pixels = px;
     for (int x = from; x < to; ++x) {
-      const int rl = r_line[x];
-      const int al = a_line[x];
-      const int bl = b_line[x];
-      const DriverPixel& p = px[x];
+      const int rl = r_out_line[x];
+      const int al = a_out_line[x];
+      const int bl = b_out_line[x];
+      const DriverPixel& p = pixels[x];
       // Distance update from the carried state ...
       int r = rp + ap, a = ap + 2 * ay2, b = bp;
       KeepIfLess(r, rl, r, rl, a, al, b, bl);
@@ -827,12 +837,12 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
       int r_out = r, a_out = a, b_out = b, err = kept;
       const int dot = DotIfReached(int64_t{o} + bias, p.bound, r_out, 0, a_out, ay2, b_out, ax2, err,
                                    kept - 65536);
-      dest[x] = static_cast<uchar>(dot);
-      err_line[x] = err;
-      r_line[x] = r_out;
-      a_line[x] = a_out;
-      b_line[x] = b_out;
-      z_carry = 7 * kept + px[x + 1].above;
+      dots[x] = static_cast<uchar>(dot);
+      err_out[x] = err;
+      r_out_line[x] = r_out;
+      a_out_line[x] = a_out;
+      b_out_line[x] = b_out;
+      z_carry = 7 * kept + pixels[x + 1].above;
       rp = r;
       ap = a;
       bp = b;
