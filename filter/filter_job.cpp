@@ -162,12 +162,25 @@ class FilterJob {
 
   void FillCanvas(const cups_page_header2_t& header, PixelLayout layout, const PageGeometry& geo,
                   std::vector<uint8_t>& line, uint8_t* canvas) {
-    FillWhite(geo, layout, canvas);
-    if (line.empty()) return;
-    for (uint32_t row = 0; row < header.cupsHeight; ++row) {
-      if (cupsRasterReadPixels(ras_, line.data(), header.cupsBytesPerLine) == 0) break;
-      PlaceRow(header, layout, geo, row, line.data(), canvas);
+    // Every canvas row is written once, white just before its pixels are
+    // placed (while the row is in the cache), instead of whitening the
+    // whole sheet first and placing the rows over it in a second pass.
+    // Rows no raster row reaches are whitened in the gaps and at the end.
+    uint32_t white_to = 0;  // rows [0, white_to) are done
+    if (!line.empty()) {
+      for (uint32_t row = 0; row < header.cupsHeight; ++row) {
+        if (cupsRasterReadPixels(ras_, line.data(), header.cupsBytesPerLine) == 0) break;
+        const int64_t y = CanvasRowOf(geo, row);
+        if (y < 0) continue;
+        const auto canvas_row = static_cast<uint32_t>(y);
+        if (canvas_row >= white_to) {
+          FillWhiteRows(geo, layout, white_to, canvas_row + 1, canvas);
+          white_to = canvas_row + 1;
+        }
+        PlaceRow(header, layout, geo, row, line.data(), canvas);
+      }
     }
+    FillWhiteRows(geo, layout, white_to, geo.height, canvas);
   }
 
   void SendCopy(const cups_page_header2_t& header, PixelLayout layout, const PageGeometry& geo,

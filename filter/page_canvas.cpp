@@ -105,6 +105,18 @@ void FillWhite(const PageGeometry& geo, PixelLayout layout, uint8_t* canvas) {
   std::memset(canvas, white, static_cast<size_t>(geo.size));
 }
 
+void FillWhiteRows(const PageGeometry& geo, PixelLayout layout, uint32_t first, uint32_t end,
+                   uint8_t* canvas) {
+  const uint8_t white = layout == PixelLayout::kOneBit ? 0x00 : 0xFF;
+  std::memset(canvas + static_cast<size_t>(first) * geo.pitch, white,
+              static_cast<size_t>(end - first) * geo.pitch);
+}
+
+int64_t CanvasRowOf(const PageGeometry& geo, uint32_t row) {
+  const int64_t y = geo.y_off + row;
+  return y < 0 || y >= static_cast<int64_t>(geo.height) ? -1 : y;
+}
+
 void PlaceRow(const cups_page_header2_t& header, PixelLayout layout, const PageGeometry& geo,
               uint32_t row, const uint8_t* line, uint8_t* canvas) {
   const int64_t y = geo.y_off + row;

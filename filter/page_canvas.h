@@ -86,6 +86,14 @@ CanvasBuffer AllocateCanvas(uint64_t size);
 // Fills the whole canvas with white for its layout.
 void FillWhite(const PageGeometry& geo, PixelLayout layout, uint8_t* canvas);
 
+// Fills canvas rows [first, end) with white for its layout.
+// Requires: first <= end <= geo.height.
+void FillWhiteRows(const PageGeometry& geo, PixelLayout layout, uint32_t first, uint32_t end,
+                   uint8_t* canvas);
+
+// The canvas row raster row `row` lands on, or -1 when it falls outside.
+int64_t CanvasRowOf(const PageGeometry& geo, uint32_t row);
+
 // Places one raster row (cupsWidth pixels in the header's layout) on canvas
 // row `y_off + row`. Rows and pixels outside the canvas are dropped, and
 // no pixel beyond the line's cupsBytesPerLine bytes is read.

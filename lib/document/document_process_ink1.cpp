@@ -1,12 +1,14 @@
 #include "document/document_process_ink1.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "bands/page_process_ink1.h"
 #include "document/mono_conversion.h"
+#include "document/mono_stream.h"
 #include "document/page_dump.h"
 #include "document/page_transform.h"
 #include "document/shingling.h"
@@ -128,7 +130,20 @@ int DocumentProcessInk1::ProcessPage(const RASTER_INFO* raster) {
   int result = 0;
   for (uint32_t i = 1; i <= copies; ++i) {
     quill_log::Debug("page %u, %u/%u copies", m_PageCount - 1, i, copies);
-    if (SeparatesRedBlack() && RasterIsWalkable(page)) {
+    const uint64_t plane = uint64_t{page.width} + (page.width & 1);
+    if (SeparatesRedBlack() && RasterIsWalkable(page) && m_DumpImageName.empty() &&
+        StreamsMono(page.bpp) && plane <= INT_MAX / 4) {
+      // The planes are made row by row while the page is screened; the
+      // record handed on describes the separated page.
+      quill_log::Debug("extends width %u for dual colors", page.width);
+      RASTER_INFO separated = page;
+      separated.width = static_cast<uint32_t>(2 * plane);
+      separated.bpp = 24;
+      separated.pitch = static_cast<int32_t>((6 * plane + 3) & ~uint64_t{3});
+      m_PendingSeparation = PendingSeparation{&separated, &page};
+      result = ProcessPageInternal(&separated, last_page, back_side);
+      m_PendingSeparation = PendingSeparation{};
+    } else if (SeparatesRedBlack() && RasterIsWalkable(page)) {
       // Two-colour pages: every copy is separated from the page anew (the
       // page's pixels are not changed by printing, so every copy is alike).
       FiBitmap planes;
@@ -325,8 +340,35 @@ void DocumentProcessInk1::output_timestamp() {
 // ---------------------------------------------------------------------------
 // Colour to one bit
 
+bool DocumentProcessInk1::StreamsMono(uint8_t bpp) const {
+  return StreamsDepth(bpp) && m_Dither == 2 && !(m_Threshold >= 1 && m_Threshold <= 254) &&
+         m_IccPath.empty() && DumpMonoLevel() <= 0;
+}
+
 bool DocumentProcessInk1::ConvertColorToMono(const RASTER_INFO* src, RASTER_INFO* dst) {
   if (src == nullptr || dst == nullptr || src->bpp == 1) return false;
+  const bool pending = src == m_PendingSeparation.placeholder;
+  if (pending || (StreamsMono(src->bpp) && src->width <= INT_MAX / 4)) {
+    // Row by row: the same records and the same bits as the steps below.
+    const double gamma = m_DocAttr.m_Gamma;
+    if (gamma > 0 && gamma != 1.0) quill_log::Debug("adjust gamma %g", gamma);
+    TimingCheckpoint("doc_proc", __LINE__);
+    quill_log::Debug("no ICC profile is specified");
+    int32_t pitch = 0;
+    uint8_t* pixels = StreamToMono(pending ? *m_PendingSeparation.page : *src, gamma, pending, &pitch);
+    TimingCheckpoint("doc_proc", __LINE__);
+    if (pixels == nullptr) {
+      quill_log::Warning("failed to reduce colors");
+      return false;
+    }
+    quill_log::Info("invert palette after halftoning");
+    TimingCheckpoint("doc_proc", __LINE__);
+    *dst = *src;
+    dst->bpp = 1;
+    dst->pitch = pitch;
+    dst->img_p = pixels;
+    return true;
+  }
   FiBitmap wrapped = WrapRaster(*src);
   if (!wrapped) {
     quill_log::Warning("failed to assemble to bitmap");

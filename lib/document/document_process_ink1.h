@@ -118,6 +118,23 @@ class DocumentProcessInk1 : public DocumentProcessBase {
   // when the page cannot be wrapped or separated.
   static bool SeparateRedBlack(const RASTER_INFO& page, FiBitmap& image, RASTER_INFO& separated);
 
+  // True when ConvertColorToMono makes pages of depth `bpp` one bit deep
+  // row by row (StreamToMono): 24- and 32-bit pages screened with the
+  // even-toned screen, without a threshold, an ICC profile or DUMP_MONO.
+  bool StreamsMono(uint8_t bpp) const;
+
+  // A two-colour page on its way to ProcessPageInternal before its planes
+  // exist: `placeholder` describes the separated page exactly as
+  // SeparateRedBlack would (double width, 24 bits, the image's pitch) but
+  // its pixels are those of `page`; ConvertColorToMono, handed the
+  // placeholder, makes the separated rows from `page` as it screens them.
+  // Set only for the duration of one ProcessPageInternal call.
+  struct PendingSeparation {
+    const RASTER_INFO* placeholder = nullptr;
+    const RASTER_INFO* page = nullptr;
+  };
+  PendingSeparation m_PendingSeparation;
+
   // Writes the time-stamp record (one call of 12 bytes: 1B 1D 1E 10 1D, the
   // stamp as 32-bit little endian, 1B 1D 1F). The stamp is m_TimeStamp when
   // it is at least 900000000, else the current time in seconds.

@@ -33,43 +33,45 @@ bool AllWhite24(const BYTE* p) {
   return (a & b & c) == ~uint64_t{0};
 }
 
-// The grey conversion FreeImage_ConvertToGreyscale applies to 24- and 32-bit
-// pixels (Rec. 709 luma in single precision, rounded), with a gamma table in
-// front of each channel. Written as three per-channel products so that the
-// sum is formed in the same order and gives the same bytes.
 FiBitmap GreyFromTrueColour(FIBITMAP* dib, const uint8_t lut[256]) {
   const unsigned width = FreeImage_GetWidth(dib);
   const unsigned height = FreeImage_GetHeight(dib);
   const unsigned step = FreeImage_GetBPP(dib) / 8;
   FiBitmap grey(FreeImage_Allocate(static_cast<int>(width), static_cast<int>(height), 8));
   if (!grey) return grey;
-  float wr[256], wg[256], wb[256];
-  for (int i = 0; i < 256; ++i) {
-    wr[i] = 0.2126F * lut[i];
-    wg[i] = 0.7152F * lut[i];
-    wb[i] = 0.0722F * lut[i];
-  }
-  const auto paper = static_cast<BYTE>(wr[255] + wg[255] + wb[255] + 0.5F);
+  const GreyWeights weights(lut);
   for (unsigned y = 0; y < height; ++y) {
-    const BYTE* src = FreeImage_GetScanLine(dib, static_cast<int>(y));
-    BYTE* dst = FreeImage_GetScanLine(grey.get(), static_cast<int>(y));
-    for (unsigned x = 0; x < width; ++x, src += step) {
-      if (step == 3) {
-        // White paper, eight pixels at a time.
-        while (x + 8 <= width && AllWhite24(src)) {
-          std::memset(dst + x, paper, 8);
-          x += 8;
-          src += 24;
-        }
-        if (x == width) break;
-      }
-      dst[x] = static_cast<BYTE>(wr[src[FI_RGBA_RED]] + wg[src[FI_RGBA_GREEN]] + wb[src[FI_RGBA_BLUE]] + 0.5F);
-    }
+    GreyRow(FreeImage_GetScanLine(dib, static_cast<int>(y)), step, width, weights,
+            FreeImage_GetScanLine(grey.get(), static_cast<int>(y)));
   }
   return grey;
 }
 
 }  // namespace
+
+GreyWeights::GreyWeights(const uint8_t lut[256]) {
+  for (int i = 0; i < 256; ++i) {
+    red[i] = 0.2126F * lut[i];
+    green[i] = 0.7152F * lut[i];
+    blue[i] = 0.0722F * lut[i];
+  }
+  paper = static_cast<uint8_t>(red[255] + green[255] + blue[255] + 0.5F);
+}
+
+void GreyRow(const uint8_t* src, unsigned step, unsigned width, const GreyWeights& w, uint8_t* dst) {
+  for (unsigned x = 0; x < width; ++x, src += step) {
+    if (step == 3) {
+      // White paper, eight pixels at a time.
+      while (x + 8 <= width && AllWhite24(src)) {
+        std::memset(dst + x, w.paper, 8);
+        x += 8;
+        src += 24;
+      }
+      if (x == width) break;
+    }
+    dst[x] = w.Grey(src[FI_RGBA_BLUE], src[FI_RGBA_GREEN], src[FI_RGBA_RED]);
+  }
+}
 
 FiBitmap WrapRaster(const RASTER_INFO& raster) {
   if (raster.img_p == nullptr || raster.width > INT_MAX || raster.height > INT_MAX) return nullptr;
@@ -243,6 +245,45 @@ bool IsRedPixel(uint8_t blue, uint8_t green, uint8_t red) {
   if (h < 0) h += 360;
   const bool red_hue = (h >= 0 && h < 15) || (h > 330 && h < 360);
   return red_hue && v > 0.6 && s > 0.2;
+}
+
+void SeparatedGreyRow(const uint8_t* src, unsigned step, unsigned width, const GreyWeights& w,
+                      uint8_t* dst) {
+  const unsigned plane = width + (width & 1);
+  uint8_t* black = dst;
+  uint8_t* red = dst + plane;
+  const uint8_t paper = w.paper;
+  // Candidates and runs as in ConvertToRedBlack.
+  int last_key = -1;
+  bool last_red = false;
+  for (unsigned x = 0; x < width; ++x, src += step) {
+    if (step == 3) {
+      while (x + 8 <= width && AllWhite24(src)) {
+        std::memset(black + x, paper, 8);
+        std::memset(red + x, paper, 8);
+        x += 8;
+        src += 24;
+      }
+      if (x == width) break;
+    }
+    const BYTE cb = src[0], cg = src[1], cr = src[2];
+    const uint8_t grey = w.Grey(cb, cg, cr);
+    bool is_red = false;
+    if (!(cr < 153 || cr < cg || cr < cb || (cr == cg && cr == cb))) {
+      const int key = cb | (cg << 8) | (cr << 16);
+      if (key != last_key) {
+        last_key = key;
+        last_red = IsRedPixel(cb, cg, cr);
+      }
+      is_red = last_red;
+    }
+    black[x] = is_red ? paper : grey;
+    red[x] = is_red ? grey : paper;
+  }
+  if (width & 1) {
+    black[width] = paper;
+    red[width] = paper;
+  }
 }
 
 int ConvertToRedBlack(FIBITMAP* src, FIBITMAP*& dst) {

@@ -26,6 +26,24 @@
 // refuses the geometry.
 FiBitmap WrapRaster(const RASTER_INFO& raster);
 
+// The grey conversion FreeImage_ConvertToGreyscale applies to 24- and 32-bit
+// pixels (Rec. 709 luma in single precision, rounded), with a gamma table in
+// front of each channel: three per-channel products summed in that order,
+// which gives FreeImage's bytes.
+struct GreyWeights {
+  explicit GreyWeights(const uint8_t lut[256]);
+  // The grey of one pixel.
+  uint8_t Grey(uint8_t blue, uint8_t green, uint8_t red) const {
+    return static_cast<uint8_t>(this->red[red] + this->green[green] + this->blue[blue] + 0.5F);
+  }
+  float red[256], green[256], blue[256];
+  uint8_t paper;  // the grey of white (255, 255, 255)
+};
+
+// Converts one row of `width` pixels of `step` bytes (3 or 4: blue, green,
+// red first) into `width` grey bytes.
+void GreyRow(const uint8_t* src, unsigned step, unsigned width, const GreyWeights& weights, uint8_t* dst);
+
 // The 256-entry table FreeImage_AdjustGamma applies for `gamma` (> 0).
 void GammaTable(double gamma, uint8_t table[256]);
 
@@ -77,5 +95,13 @@ bool IsRedPixel(uint8_t blue, uint8_t green, uint8_t red);
 // caller releases it with FreeImage_Unload), or null when `src` is null or
 // the image cannot be made. Returns 0.
 int ConvertToRedBlack(FIBITMAP* src, FIBITMAP*& dst);
+
+// One row of the grey image that ConvertToRedBlack followed by GreyRow (of
+// the separated 24-bit image) would give, made straight from one row of
+// `width` source pixels of `step` bytes (3 or 4): 2 x W' grey bytes, the
+// black plane then the red plane (W' = width rounded up to even), paper grey
+// where a plane has no pixel.
+void SeparatedGreyRow(const uint8_t* src, unsigned step, unsigned width, const GreyWeights& weights,
+                      uint8_t* dst);
 
 #endif  // QUILL_LIB_DOCUMENT_MONO_CONVERSION_H_

@@ -7,12 +7,14 @@
 // shifted, which gives the 32-bit results wherever those are defined.
 #include "halftone/ets.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "quill/dither.h"
@@ -356,8 +358,91 @@ void SmoothCoupling(ETS_Ctx* etc) {
   }
 }
 
+// One step of the right-to-left distance pass at column x: the distance
+// grows from the right-hand neighbour, or restarts from this column's own
+// state; either way capped at rlimit (taking the cap before the choice
+// gives the same value and a shorter chain).
+inline void PrepareColumn(int x, int ax2, int ay2, int rlimit, int& rv, int& av, int& bv,
+                          int* __restrict r_line, int* __restrict a_line, int* __restrict b_line) {
+  const int rl = r_line[x];
+  const int al = a_line[x];
+  const int bl = b_line[x];
+  const int grown = rv + av;
+  int rn = grown > rlimit ? rlimit : grown;
+  int an = av + 2 * ay2;
+  int bn = bv;
+  KeepIfLess(grown + bv, rl + bl, rn, rl > rlimit ? rlimit : rl, an, al, bn, bl);
+  rv = rn;
+  av = an;
+  bv = bn;
+  a_line[x] = av;
+  b_line[x] = bv + 2 * ax2;
+  r_line[x] = rv + bv;
+}
+
+// Four columns as one vector (GCC/Clang vector extensions: the compiler
+// picks the instructions the target has; 16 bytes is SSE2 on x86-64).
+typedef int Vec4 __attribute__((vector_size(16)));
+inline Vec4 Load4(const int* p) {
+  Vec4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+inline void Store4(int* p, Vec4 v) { std::memcpy(p, &v, sizeof v); }
+inline Vec4 Min4(Vec4 v, int cap) { return v > cap ? Vec4{} + cap : v; }
+// True when every lane of a comparison result is set.
+inline bool All4(Vec4 m) { return (m[0] & m[1] & m[2] & m[3]) != 0; }
+// The lanes moved down by one (lane i takes lane i + 1; the last keeps its own).
+inline Vec4 Next4(Vec4 v) { return __builtin_shuffle(v, Vec4{1, 2, 3, 3}); }
+constexpr Vec4 kLane = {0, 1, 2, 3};
+constexpr int kBlock = 4;  // columns per vector
+// Closed forms of a growing distance stay far inside 32 bits below these.
+constexpr int kSmallIncrement = 1 << 24;
+constexpr int kSmallDistance = 1 << 30;
+
+// Four columns [lo, lo + 4) of the distance pass at once when every one of
+// them makes the same choice, which is the rule on paper away from dots and
+// edges; false (nothing done) otherwise. Entering from the right with the
+// running state (rv, av, bv):
+//  - if column lo + 3 restarts from its own state, each next column does so
+//    too exactly when min(r[i + 1], rlimit) + a[i + 1] + b[i + 1] (the
+//    neighbour's own state grown by one column) is not below r[i] + b[i];
+//    then every column keeps a, gets b + 2 ax2 and min(r, rlimit) + b;
+//  - if it grows, the state k columns further on has the closed form
+//    r = min(rv + k av + k (k - 1) ay2, rlimit), a = av + 2 k ay2, and all
+//    four grow when each grown distance plus bv stays below r + b there.
+// The comparisons are the plain pass's own 32-bit sums, in its order.
+inline bool PrepareBlock(int lo, int ax2, int ay2, int rlimit, int& rv, int& av, int& bv,
+                         int* __restrict r_line, int* __restrict a_line, int* __restrict b_line) {
+  const Vec4 r = Load4(r_line + lo);
+  const Vec4 b = Load4(b_line + lo);
+  if (!(rv + av + bv < r[3] + b[3])) {
+    const Vec4 a = Load4(a_line + lo);
+    // The last lane compares with itself, which always holds (a > 0).
+    const Vec4 same = !(Min4(Next4(r), rlimit) + Next4(a) + Next4(b) < r + b);
+    if (!All4(same)) return false;
+    Store4(r_line + lo, Min4(r, rlimit) + b);
+    Store4(b_line + lo, b + 2 * ax2);
+    rv = r[0] > rlimit ? rlimit : r[0];
+    av = a[0];
+    bv = b[0];
+    return true;
+  }
+  if (av >= kSmallIncrement || ay2 >= kSmallIncrement) return false;
+  const Vec4 k = (kBlock - 1) - kLane;  // columns from the top of the block
+  const Vec4 u = rv + k * av + k * (k - 1) * ay2;
+  const Vec4 grown = Min4(u, rlimit) + av + 2 * k * ay2;
+  if (!All4(grown + bv < r + b)) return false;
+  Store4(a_line + lo, av + 2 * (k + 1) * ay2);
+  Store4(b_line + lo, Vec4{} + (bv + 2 * ax2));
+  Store4(r_line + lo, Min4(grown, rlimit) + bv);
+  rv = grown[0] > rlimit ? rlimit : grown[0];
+  av += 2 * kBlock * ay2;
+  return true;
+}
+
 // Carries the distance state of every plane to the next line, right to
-// left.
+// left: whole blocks where PrepareBlock applies, column by column elsewhere.
 void PrepareDistances(ETS_Ctx* etc) {
   const int ax2 = etc->aspect_x * etc->aspect_x;
   const int ay2 = etc->aspect_y * etc->aspect_y;
@@ -370,25 +455,21 @@ void PrepareDistances(ETS_Ctx* etc) {
     int rv = 0;
     int av = ay2;
     int bv = ax2;
-    for (int x = pc->width - 1; x >= 0; --x) {
-      const int rl = r_line[x];
-      const int al = a_line[x];
-      const int bl = b_line[x];
-      // The distance grows from the right-hand neighbour, or restarts from
-      // this column's own state; either way capped at rlimit (taking the
-      // cap before the choice gives the same value and a shorter chain).
-      const int grown = rv + av;
-      int rn = grown > rlimit ? rlimit : grown;
-      int an = av + 2 * ay2;
-      int bn = bv;
-      KeepIfLess(grown + bv, rl + bl, rn, rl > rlimit ? rlimit : rl, an, al, bn, bl);
-      rv = rn;
-      av = an;
-      bv = bn;
-      a_line[x] = av;
-      b_line[x] = bv + 2 * ax2;
-      r_line[x] = rv + bv;
+    int x = pc->width - 1;
+    // Where blocks keep failing (near dots), fewer are tried: after n
+    // failures in a row the next 4 << min(n, 4) columns go one by one.
+    int failures = 0;
+    while (x >= kBlock - 1) {
+      if (PrepareBlock(x - (kBlock - 1), ax2, ay2, rlimit, rv, av, bv, r_line, a_line, b_line)) {
+        x -= kBlock;
+        failures = 0;
+        continue;
+      }
+      const int lo = std::max(0, x - ((kBlock << std::min(failures, 4)) - 1));
+      for (; x >= lo; --x) PrepareColumn(x, ax2, ay2, rlimit, rv, av, bv, r_line, a_line, b_line);
+      ++failures;
     }
+    for (; x >= 0; --x) PrepareColumn(x, ax2, ay2, rlimit, rv, av, bv, r_line, a_line, b_line);
   }
 }
 
@@ -507,6 +588,74 @@ void LineOnePlane(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __re
   etc->seed2 = seed2;
 }
 
+// The left-to-right distance scan over columns [x0, x1) of paper (no ink:
+// level 0, stored error 0), from the running state (r, a, b) of the column
+// before x0, exactly as the per-pixel form: the distance grows from the left
+// (r + a, a + 2 ay2) while that stays below the column's own, else restarts
+// from the column's state. Four columns go at once where all of them make
+// the same choice (see PrepareBlock): each restarts from its own state, so
+// nothing changes, when r[i] + a[i] is not below r[i + 1]; all grow when
+// the closed form r + (k + 1) a + k (k + 1) ay2 stays below each column's r.
+void PaperRun(int x0, int x1, int ay2, int& r, int& a, int& b, int* __restrict r_line,
+              int* __restrict a_line, int* __restrict b_line, int* __restrict err_line,
+              uchar* __restrict dest) {
+  std::memset(dest + x0, 0, static_cast<size_t>(x1 - x0));
+  std::memset(err_line + x0, 0, sizeof(int) * static_cast<size_t>(x1 - x0));
+  int x = x0;
+  int failures = 0;
+  while (x + kBlock <= x1) {
+    const Vec4 rl = Load4(r_line + x);
+    if (!(r + a < rl[0])) {
+      const Vec4 al = Load4(a_line + x);
+      if (All4(!(rl + al < Next4(rl)))) {
+        r = rl[kBlock - 1];
+        a = al[kBlock - 1];
+        b = b_line[x + kBlock - 1];
+        x += kBlock;
+        failures = 0;
+        continue;
+      }
+    } else if (a < kSmallIncrement && ay2 < kSmallIncrement && r < kSmallDistance) {
+      const Vec4 k = kLane;
+      const Vec4 grown = r + (k + 1) * a + k * (k + 1) * ay2;
+      if (All4(grown < rl)) {
+        Store4(r_line + x, grown);
+        Store4(a_line + x, a + 2 * (k + 1) * ay2);
+        Store4(b_line + x, Vec4{} + b);
+        r = grown[kBlock - 1];
+        a += 2 * kBlock * ay2;
+        x += kBlock;
+        failures = 0;
+        continue;
+      }
+    }
+    const int end = std::min(x1, x + (kBlock << std::min(failures, 4)));
+    for (; x < end; ++x) {
+      const int rl1 = r_line[x];
+      int rn = r + a, an = a + 2 * ay2, bn = b;
+      KeepIfLess(rn, rl1, rn, rl1, an, a_line[x], bn, b_line[x]);
+      r = rn;
+      a = an;
+      b = bn;
+      r_line[x] = r;
+      a_line[x] = a;
+      b_line[x] = b;
+    }
+    ++failures;
+  }
+  for (; x < x1; ++x) {
+    const int rl1 = r_line[x];
+    int rn = r + a, an = a + 2 * ay2, bn = b;
+    KeepIfLess(rn, rl1, rn, rl1, an, a_line[x], bn, b_line[x]);
+    r = rn;
+    a = an;
+    b = bn;
+    r_line[x] = r;
+    a_line[x] = a;
+    b_line[x] = b;
+  }
+}
+
 // The distance bias of ets_style 1 for distance r (0 without an expected
 // distance). min(r, rlimit) * 2^(16 - c1) is at most 2^30.
 inline int Bias(int r, int expected, int rlimit, int rmul) {
@@ -593,8 +742,39 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
   thread_local std::vector<DriverPixel> scratch;
   if (scratch.size() < static_cast<size_t>(width) + 1) scratch.resize(static_cast<size_t>(width) + 1);
   DriverPixel* __restrict px = scratch.data();
-  auto prepare = [&](auto all_left) {
-    for (int x = 0; x < width; ++x) {
+
+  // The line in segments: runs of paper of at least kMinPaper columns go to
+  // PaperRun, everything else (short gaps of paper included) through the
+  // pixel loop below.
+  constexpr int kMinPaper = 16;
+  bool paper[256];
+  for (int v = 0; v < 256; ++v) paper[v] = bytes[v].ink == 0;
+  thread_local std::vector<std::pair<int, int>> segments;
+  segments.clear();
+  {
+    int seg_start = 0;
+    int x = 0;
+    while (x < width) {
+      if (!paper[src[x]]) {
+        ++x;
+        continue;
+      }
+      const int run = x;
+      if (paper[255]) {
+        uint64_t word;
+        while (x + 8 <= width && (std::memcpy(&word, src + x, 8), word == ~uint64_t{0})) x += 8;
+      }
+      while (x < width && paper[src[x]]) ++x;
+      if (x - run >= kMinPaper) {
+        if (run > seg_start) segments.emplace_back(seg_start, run);
+        seg_start = x;
+      }
+    }
+    if (seg_start < width) segments.emplace_back(seg_start, width);
+  }
+
+  auto prepare = [&](auto all_left, int from, int to) {
+    for (int x = from; x < to; ++x) {
       const DriverByte& by = bytes[src[x]];
       const int tm = tmline[(x + tm_offset) & tmmask];
       int64_t noise;
@@ -612,55 +792,85 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
       px[x].bias_reset = rl >= ay2 ? by.bias_reset : Bias(rl, by.expected, rlimit, rmul);
     }
   };
-  if (left_shifts) {
-    prepare(std::true_type{});
-  } else {
-    prepare(std::false_type{});
-  }
-  if (width == 1) {
-    px[0].above = 5 * err_line[0];
-  } else {
-    px[0].above = 3 * err_line[1] + 5 * err_line[0];
-    for (int x = 1; x < width - 1; ++x) px[x].above = 3 * err_line[x + 1] + 5 * err_line[x] + err_line[x - 1];
-    px[width - 1].above = 5 * err_line[width - 1] + err_line[width - 2];
+  // Everything a segment reads of the previous line is taken before any
+  // segment overwrites it.
+  for (const auto& [from, to] : segments) {
+    if (left_shifts) {
+      prepare(std::true_type{}, from, to);
+    } else {
+      prepare(std::false_type{}, from, to);
+    }
+    // The first and last column of the line have one neighbour above.
+    const int lo = std::max(from, 1);
+    const int hi = std::min(to, width - 1);
+    for (int x = lo; x < hi; ++x) px[x].above = 3 * err_line[x + 1] + 5 * err_line[x] + err_line[x - 1];
+    if (from == 0) px[0].above = (width > 1 ? 3 * err_line[1] : 0) + 5 * err_line[0];
+    if (to == width && width > 1) px[width - 1].above = 5 * err_line[width - 1] + err_line[width - 2];
   }
   px[width].above = 0;
 
-  // Column 0 starts from the reset state with nothing on its left.
-  int after_dot = 1;
-  int rp = 0, ap = 0, bp = 0;  // state carried on when the last pixel had no dot
-  int z_carry = px[0].above + kDotZ;
-  for (int x = 0; x < width; ++x) {
-    const int rl = r_line[x];
-    const int al = a_line[x];
-    const int bl = b_line[x];
-    const DriverPixel& p = px[x];
-    // Distance update from the carried state ...
-    int r = rp + ap, a = ap + 2 * ay2, b = bp;
-    KeepIfLess(r, rl, r, rl, a, al, b, bl);
-    int bias = Bias(r, p.expected, rlimit, rmul);
-    // ... or from the reset state.
-    int rr = ay2, ar = 3 * ay2, br = ax2;
-    KeepIfLess(ay2, rl, rr, rl, ar, al, br, bl);
-    int z = z_carry;
-    TakeIfSet(after_dot, r, rr, a, ar, b, br, bias, p.bias_reset, z, z_carry - kDotZ);
-    const int o = z >> 4;
-    const int kept = p.ink != 0 ? o + p.ink : 0;  // stored error without a dot
-    int r_out = r, a_out = a, b_out = b, err = kept;
-    const int dot = DotIfReached(int64_t{o} + bias, p.bound, r_out, 0, a_out, ay2, b_out, ax2, err,
-                                 kept - 65536);
-    dest[x] = static_cast<uchar>(dot);
-    err_line[x] = err;
-    r_line[x] = r_out;
-    a_line[x] = a_out;
-    b_line[x] = b_out;
-    z_carry = 7 * kept + px[x + 1].above;
-    rp = r;
-    ap = a;
-    bp = b;
-    after_dot = dot;
+  // The pixel loop over [from, to), from the carried state.
+  // (Captures by value: the constants and line pointers stay in registers.)
+  auto segment_loop = [=](int from, int to, int& after_dot, int& rp, int& ap, int& bp, int z_carry) {
+    int* __restrict err_out = err_line;
+    int* __restrict r_out_line = r_line;
+    int* __restrict a_out_line = a_line;
+    int* __restrict b_out_line = b_line;
+    uchar* __restrict dots = dest;
+    const DriverPixel* __restrict pixels = px;
+    for (int x = from; x < to; ++x) {
+      const int rl = r_out_line[x];
+      const int al = a_out_line[x];
+      const int bl = b_out_line[x];
+      const DriverPixel& p = pixels[x];
+      // Distance update from the carried state ...
+      int r = rp + ap, a = ap + 2 * ay2, b = bp;
+      KeepIfLess(r, rl, r, rl, a, al, b, bl);
+      int bias = Bias(r, p.expected, rlimit, rmul);
+      // ... or from the reset state.
+      int rr = ay2, ar = 3 * ay2, br = ax2;
+      KeepIfLess(ay2, rl, rr, rl, ar, al, br, bl);
+      int z = z_carry;
+      TakeIfSet(after_dot, r, rr, a, ar, b, br, bias, p.bias_reset, z, z_carry - kDotZ);
+      const int o = z >> 4;
+      const int kept = p.ink != 0 ? o + p.ink : 0;  // stored error without a dot
+      int r_out = r, a_out = a, b_out = b, err = kept;
+      const int dot = DotIfReached(int64_t{o} + bias, p.bound, r_out, 0, a_out, ay2, b_out, ax2, err,
+                                   kept - 65536);
+      dots[x] = static_cast<uchar>(dot);
+      err_out[x] = err;
+      r_out_line[x] = r_out;
+      a_out_line[x] = a_out;
+      b_out_line[x] = b_out;
+      z_carry = 7 * kept + pixels[x + 1].above;
+      rp = r;
+      ap = a;
+      bp = b;
+      after_dot = dot;
+    }
+  };
+
+  // The running state of the per-pixel form between segments.
+  int run_r = 0, run_a = ay2, run_b = ax2;
+  int done = 0;
+  for (const auto& [from, to] : segments) {
+    if (from > done) {
+      PaperRun(done, from, ay2, run_r, run_a, run_b, r_line, a_line, b_line, err_line, dest);
+    }
+    // Column 0 starts from the reset state with nothing on its left; a
+    // segment after paper from the state the paper left, with no error.
+    int after_dot = from == 0 ? 1 : 0;
+    int rp = from == 0 ? 0 : run_r, ap = from == 0 ? 0 : run_a, bp = from == 0 ? 0 : run_b;
+    int z_carry = px[from].above + (from == 0 ? kDotZ : 0);
+    segment_loop(from, to, after_dot, rp, ap, bp, z_carry);
+    run_r = after_dot ? 0 : rp;
+    run_a = after_dot ? ay2 : ap;
+    run_b = after_dot ? ax2 : bp;
+    done = to;
   }
+  if (done < width) PaperRun(done, width, ay2, run_r, run_a, run_b, r_line, a_line, b_line, err_line, dest);
 }
+
 
 }  // namespace
 
@@ -902,13 +1112,8 @@ struct CtxFree {
 
 }  // namespace
 
-extern "C" int ETS_dither_main(const uint8_t* pin, uint8_t* pout, int width, int height, uint8_t channel,
-                               int src_pitch, int dst_pitch) {
-  const int planes = channel;
+ETS_Ctx* quill_dither::NewImageContext(int width, int height, int planes) {
   const int levels = 2;
-  if (width <= 0 || height <= 0) return 0;
-  if (planes == 0 || pin == nullptr || pout == nullptr) return -1;
-
   std::vector<int> lut(256);
   for (int i = 0; i < 256; ++i) lut[i] = static_cast<int>(i / 255.0 * 16777216.0);
   std::vector<int*> luts(planes, lut.data());
@@ -935,10 +1140,38 @@ extern "C" int ETS_dither_main(const uint8_t* pin, uint8_t* pout, int width, int
   params.rand_scale_luts = nullptr;
   params.polarity = ETS_BLACK_IS_ZERO;
 
-  std::unique_ptr<ETS_Ctx, CtxFree> ctx(ets_new(&params));
-  if (!ctx) return -1;
+  ETS_Ctx* ctx = ets_new(&params);
+  if (ctx == nullptr) return nullptr;
   quill_log::Debug("xs=%d ys=%d byte_count=%d planes=%d levels=%d polarity=%d", width, height, 1, planes,
                    levels, 0);
+  return ctx;
+}
+
+void quill_dither::PackDots(const uchar* in, int width, uchar* out) {
+  int x = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Eight pixels at a time, gathered as in PackLevelZero.
+  for (; x + 8 <= width; x += 8) {
+    uint64_t v;
+    std::memcpy(&v, in + x, 8);
+    out[x >> 3] = static_cast<uchar>(((v & 0x0101010101010101ull) * 0x8040201008040201ull) >> 56);
+  }
+#endif
+  for (; x < width; x += 8) {
+    unsigned bits = 0;
+    for (int i = 0; i < 8 && x + i < width; ++i) bits |= static_cast<unsigned>(in[x + i] != 0) << (7 - i);
+    out[x >> 3] = static_cast<uchar>(bits);
+  }
+}
+
+extern "C" int ETS_dither_main(const uint8_t* pin, uint8_t* pout, int width, int height, uint8_t channel,
+                               int src_pitch, int dst_pitch) {
+  const int planes = channel;
+  const int levels = 2;
+  if (width <= 0 || height <= 0) return 0;
+  if (planes == 0 || pin == nullptr || pout == nullptr) return -1;
+  std::unique_ptr<ETS_Ctx, CtxFree> ctx(quill_dither::NewImageContext(width, height, planes));
+  if (!ctx) return -1;
 
   std::vector<std::vector<uchar>> in(planes, std::vector<uchar>(width));
   std::vector<AlignedLine> out;

@@ -14,6 +14,18 @@ namespace quill_dither {
 // library's export list (ets_*) does not take it in.
 extern const signed char ets_noise_matrix[256 * 256];
 
+// The context ETS_dither_main screens an image with: `planes` planes of
+// `width` pixels, two levels, a linear input table, aspect 1:1, the image
+// driver's coupling strengths, noise from the matrix, input polarity black
+// is zero. Logs the driver's parameter record (with `height`, the lines the
+// caller will screen). Returns null when ets_new refuses the parameters; the
+// caller releases the context with ets_free.
+ETS_Ctx* NewImageContext(int width, int height, int planes);
+
+// Packs one screened line of levels 0 and 1 into (width + 7) / 8 bytes, most
+// significant bit first, a bit set for level 1 (a dot); trailing bits 0.
+void PackDots(const uchar* levels, int width, uchar* out);
+
 }  // namespace quill_dither
 
 // The plain per-pixel form of ets_line for any number of planes. ets_line

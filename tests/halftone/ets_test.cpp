@@ -154,6 +154,60 @@ TEST(Ets, FastPathsMatchTheGeneralForm) {
   }
 }
 
+// Paper: long white runs, whole white lines and white stretches taller and
+// wider than the distance cap (2^20, 1024 columns), where the fast form
+// skips the pixel loop and moves the distance state in blocks, for the
+// image driver's parameters and for other aspect ratios and distance
+// exponents. Every line and the state left behind must be the plain form's.
+TEST(Ets, PaperAndLongWhiteStretchesMatchTheGeneralForm) {
+  struct Case {
+    int width, height, ax, ay, c1_scale;
+  };
+  const Case cases[] = {{2600, 1300, 1, 1, 1}, {1500, 700, 1, 2, 0}, {900, 500, 2, 1, 3}, {37, 300, 1, 1, 1}};
+  int case_no = 0;
+  for (const Case& c : cases) {
+    ++case_no;
+    OnePlaneParams op(c.width);
+    op.p.aspect_x = c.ax;
+    op.p.aspect_y = c.ay;
+    op.c1_scale[0] = c.c1_scale;
+    srand(case_no);
+    Ctx fast(ets_new(&op.p));
+    srand(case_no);
+    Ctx plain(ets_new(&op.p));
+    ASSERT_TRUE(fast && plain);
+    std::vector<uchar> in(c.width), out_fast(c.width), out_plain(c.width);
+    const ETS_SrcPixel* src[1] = {in.data()};
+    uchar* df[1] = {out_fast.data()};
+    uchar* dp[1] = {out_plain.data()};
+    uint32_t rng = 12345u + case_no;
+    for (int y = 0; y < c.height; ++y) {
+      // Text-like ink in the first tenth and around three quarters of the
+      // page, a grey band, single dots, and paper everywhere else.
+      const bool text = y < c.height / 10 || (y > c.height * 3 / 4 && y < c.height * 3 / 4 + 40);
+      for (int x = 0; x < c.width; ++x) {
+        rng = rng * 1664525u + 1013904223u;
+        uchar v = 255;
+        if (text && (x / 13) % 3 != 0 && (rng >> 28) < 6) v = static_cast<uchar>((rng >> 8) & 0x7F);
+        if (y % 97 == 5 && x % 211 == 17) v = 0;
+        if (y > c.height / 2 && y < c.height / 2 + 8 && x > c.width / 3 && x < c.width / 3 + 300) v = 200;
+        in[x] = v;
+      }
+      ets_line(fast.get(), df, src);
+      ets_line_general(plain.get(), dp, src);
+      ASSERT_EQ(out_fast, out_plain) << "case " << case_no << " line " << y;
+    }
+    const ETS_PlaneCtx* a = fast->plane_ctx[0];
+    const ETS_PlaneCtx* b = plain->plane_ctx[0];
+    for (int x = 0; x < c.width; ++x) {
+      ASSERT_EQ(a->err_line[x], b->err_line[x]) << case_no << " x " << x;
+      ASSERT_EQ(a->r_line[x], b->r_line[x]) << case_no << " x " << x;
+      ASSERT_EQ(a->a_line[x], b->a_line[x]) << case_no << " x " << x;
+      ASSERT_EQ(a->b_line[x], b->b_line[x]) << case_no << " x " << x;
+    }
+  }
+}
+
 // The driver case (one plane, two levels, ets_style 1, matrix noise, no
 // coupling), and the generator noise, with parameters the image driver
 // never uses: noise shifts beyond 24 (right shifts), below 0 and far out of
