@@ -346,7 +346,7 @@ uint64_t UnpackRaster(const std::string& name, const std::string& path) {
   return h;
 }
 
-std::string PpdPath(const char* name) { return std::string(QUILL_SOURCE_DIR) + "/ppd/" + name; }
+std::string PpdPath(const char* name) { return std::string(QUILL_BINARY_DIR) + "/ppd/" + name; }
 
 // The two-colour processor as quillfilter opens it for CustomColorMode=2:
 // "DocumentProcessInk3" and ":dup_red=1" after the base options. (The
