@@ -69,9 +69,9 @@ int DocumentProcessDot24::ProcessPageInternal(const RASTER_INFO* raster, bool la
   const std::shared_ptr<PageProcessInk1> pp = CreatePageProcessor(mono, last_page, back_side);
   trad_page::CheckShingling(m_ConvParam.shingling);
   // The last partial band goes out without a feed of its own.
-  trad_page::PrintRows(*pp, mono, range, m_PreferUnidir, false);
+  trad_page::PrintRows(*pp, mono, range, m_PreferUnidir, false, &m_Cancel);
 
   quill_log::Info("conversion takes %llums", static_cast<unsigned long long>(time_ms() - start));
   if (!m_CmdAtEndPage.empty()) WriteBytes(m_CmdAtEndPage);
-  return 0;
+  return m_Cancel.stopped() ? -1 : 0;
 }

@@ -127,8 +127,10 @@ int DocumentProcessInk1::ProcessPage(const RASTER_INFO* raster) {
     last_page = back_side;
   }
 
+  m_Cancel = CancelPoll(m_ConvParam.req_exit_cb, m_ConvParam.req_exit_cb_param);
   int result = 0;
   for (uint32_t i = 1; i <= copies; ++i) {
+    if (m_Cancel.StopNow()) break;
     quill_log::Debug("page %u, %u/%u copies", m_PageCount - 1, i, copies);
     const uint64_t plane = uint64_t{page.width} + (page.width & 1);
     if (SeparatesRedBlack() && RasterIsWalkable(page) && m_DumpImageName.empty() &&
@@ -158,6 +160,10 @@ int DocumentProcessInk1::ProcessPage(const RASTER_INFO* raster) {
       if (!m_DumpImageName.empty()) DumpRaster(&page);
       result = ProcessPageInternal(&page, last_page, back_side);
     }
+  }
+  if (m_Cancel.stopped()) {
+    quill_log::Info("page %u cancelled", m_PageCount - 1);
+    return -1;
   }
   return result;
 }
@@ -216,11 +222,12 @@ int DocumentProcessInk1::ProcessPageInternal(const RASTER_INFO* raster, bool las
   job.band_hint = m_BandHint;
   job.wr_cb = m_ConvParam.wr_cb;
   job.wr_hdl = m_ConvParam.wr_hdl;
+  job.cancel = &m_Cancel;
   RunShingling(*pp, mono, layout.range, layout.sections, job);
 
   quill_log::Info("conversion takes %llums", static_cast<unsigned long long>(time_ms() - start));
   if (!m_CmdAtEndPage.empty()) WriteBytes(m_CmdAtEndPage);
-  return 0;
+  return m_Cancel.stopped() ? -1 : 0;
 }
 
 bool DocumentProcessInk1::PrepareMonoPage(const RASTER_INFO& raster, bool turn, MonoPage& page) {
@@ -250,6 +257,8 @@ bool DocumentProcessInk1::PrepareMonoPage(const RASTER_INFO& raster, bool turn, 
   if (ConvertColorToMono(&raster, &converted)) {
     page.own.reset(converted.img_p);
     page.raster = converted;
+  } else if (m_Cancel.stopped()) {
+    return false;  // cancelled while screening: nothing of the page was sent
   } else {
     page.raster = raster;
   }
@@ -355,10 +364,11 @@ bool DocumentProcessInk1::ConvertColorToMono(const RASTER_INFO* src, RASTER_INFO
     TimingCheckpoint("doc_proc", __LINE__);
     quill_log::Debug("no ICC profile is specified");
     int32_t pitch = 0;
-    uint8_t* pixels = StreamToMono(pending ? *m_PendingSeparation.page : *src, gamma, pending, &pitch);
+    uint8_t* pixels = StreamToMono(pending ? *m_PendingSeparation.page : *src, gamma, pending,
+                                   &pitch, &m_Cancel);
     TimingCheckpoint("doc_proc", __LINE__);
     if (pixels == nullptr) {
-      quill_log::Warning("failed to reduce colors");
+      if (!m_Cancel.stopped()) quill_log::Warning("failed to reduce colors");
       return false;
     }
     quill_log::Info("invert palette after halftoning");
@@ -393,10 +403,13 @@ bool DocumentProcessInk1::ConvertColorToMono(const RASTER_INFO* src, RASTER_INFO
   }
   wrapped.reset();
 
+  // The whole-page halftoners run uninterrupted; a cancel that comes
+  // meanwhile is seen right after them, before anything is sent.
   FiBitmap result;
-  if (grey) result = Halftone(grey.get(), m_Threshold, m_Dither);
+  if (grey && !m_Cancel.StopNow()) result = Halftone(grey.get(), m_Threshold, m_Dither);
   TimingCheckpoint("doc_proc", __LINE__);
   grey.reset();
+  if (m_Cancel.StopNow()) return false;
   if (!result) {
     quill_log::Warning("failed to reduce colors");
     return false;

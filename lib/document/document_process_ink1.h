@@ -22,6 +22,7 @@
 
 #include "document/document_process_base.h"
 #include "document/ink_sections.h"
+#include "support/cancel.h"
 #include "support/fi_bitmap.h"
 
 class PageProcessInk1;
@@ -47,6 +48,11 @@ class DocumentProcessInk1 : public DocumentProcessBase {
   // into the double-width red/black image and send that instead. Every copy
   // receives the same pixels. Returns the last copy's result, 0 for no
   // copies, -1 for a null raster or a copy that could not be separated.
+  // The job's request-exit callback (CONV_PARAM2.req_exit_cb) is asked
+  // before every copy and every few rows while a copy is screened and
+  // printed; when it asks to stop, the page ends where it is (a page already
+  // begun is still ended, so the sheet leaves the printer), no further copy
+  // follows, and the result is -1.
   int ProcessPage(const RASTER_INFO* raster) override;
   // 1B 40, then the multi-emulation sequence when "multi_emul" is set.
   void OutputInitCommand() override;
@@ -57,7 +63,8 @@ class DocumentProcessInk1 : public DocumentProcessBase {
   // pixels of `raster`: ProcessPage hands the same raster in for every copy.
   // Returns 0, or -1 when the raster is rejected (zero resolution or size,
   // missing pixels, a pitch shorter than a row, an unusable band height, or
-  // a page that cannot be made one bit deep).
+  // a page that cannot be made one bit deep) or the job was cancelled
+  // (m_Cancel) on its way.
   virtual int ProcessPageInternal(const RASTER_INFO* raster, bool last_page, bool back_side);
   // Turns a raster deeper than one bit into a new one-bit raster in *dst
   // (img_p from calloc, freed by the caller; a set bit is ink; bits after the
@@ -134,6 +141,10 @@ class DocumentProcessInk1 : public DocumentProcessBase {
     const RASTER_INFO* page = nullptr;
   };
   PendingSeparation m_PendingSeparation;
+
+  // Cancellation of the page in hand: made from the job's request-exit
+  // callback by ProcessPage, counted by the row loops.
+  CancelPoll m_Cancel;
 
   // Writes the time-stamp record (one call of 12 bytes: 1B 1D 1E 10 1D, the
   // stamp as 32-bit little endian, 1B 1D 1F). The stamp is m_TimeStamp when

@@ -53,9 +53,9 @@ int DocumentProcessThermal::ProcessPageInternal(const RASTER_INFO* raster, bool 
   const std::shared_ptr<PageProcessInk1> pp = CreatePageProcessor(mono, last_page, back_side);
   trad_page::CheckShingling(m_ConvParam.shingling);
   // The last partial band is fed by the rows it holds.
-  trad_page::PrintRows(*pp, mono, range, m_PreferUnidir, true);
+  trad_page::PrintRows(*pp, mono, range, m_PreferUnidir, true, &m_Cancel);
 
   quill_log::Info("conversion takes %llums", static_cast<unsigned long long>(time_ms() - start));
   if (!m_CmdAtEndPage.empty()) WriteBytes(m_CmdAtEndPage);
-  return 0;
+  return m_Cancel.stopped() ? -1 : 0;
 }

@@ -19,7 +19,8 @@ struct CtxFree {
 
 bool StreamsDepth(uint8_t bpp) { return bpp == 24 || bpp == 32; }
 
-uint8_t* StreamToMono(const RASTER_INFO& page, double gamma, bool red_black, int32_t* pitch) {
+uint8_t* StreamToMono(const RASTER_INFO& page, double gamma, bool red_black, int32_t* pitch,
+                      CancelPoll* cancel) {
   uint8_t lut[256];
   if (gamma > 0 && gamma != 1.0) {
     GammaTable(gamma, lut);
@@ -43,6 +44,10 @@ uint8_t* StreamToMono(const RASTER_INFO& page, double gamma, bool red_black, int
   const uint8_t* src = page.img_p;
   uint8_t* out = pixels;
   for (uint32_t y = 0; y < page.height; ++y, src += page.pitch, out += row_pitch) {
+    if (cancel != nullptr && cancel->Stop()) {
+      std::free(pixels);
+      return nullptr;
+    }
     if (red_black) {
       SeparatedGreyRow(src, step, page.width, weights, grey.data());
     } else {

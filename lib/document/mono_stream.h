@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "quill/libquill.h"
+#include "support/cancel.h"
 
 // True when StreamToMono takes pages of this depth (24 and 32 bits: blue,
 // green, red first).
@@ -25,7 +26,9 @@ bool StreamsDepth(uint8_t bpp);
 // separation (black plane, then red plane, each the width rounded up to
 // even), so the result is 2 x W' pixels wide. Returns the pixels (malloc;
 // the caller releases them with free) and sets *pitch (bytes per row, a
-// multiple of 4); null when memory runs out.
-uint8_t* StreamToMono(const RASTER_INFO& page, double gamma, bool red_black, int32_t* pitch);
+// multiple of 4); null when memory runs out, or when `cancel` (may be null)
+// asks to stop: it counts every row.
+uint8_t* StreamToMono(const RASTER_INFO& page, double gamma, bool red_black, int32_t* pitch,
+                      CancelPoll* cancel = nullptr);
 
 #endif  // QUILL_LIB_DOCUMENT_MONO_STREAM_H_

@@ -37,16 +37,39 @@ class Shingler {
   uint32_t Height() const { return page_.height; }
   uint32_t Band() const { return job_.band_height; }
 
+  // Once the job is cancelled the passes run on without sending anything,
+  // which costs a loop over the remaining rows and no more.
+  bool Stopped() const { return job_.cancel != nullptr && job_.cancel->stopped(); }
+  // Counts one line against the cancellation; true when it must not be sent.
+  bool StopAtLine() { return job_.cancel != nullptr && job_.cancel->Stop(); }
+
+  void Line(const uint8_t* row, bool auto_feed) {
+    if (!StopAtLine()) pp_.OutputLine(row, auto_feed);
+  }
+  void Flush(bool auto_feed) {
+    if (!Stopped()) pp_.FlushLines(auto_feed);
+  }
+  void Feed(uint32_t units) {
+    if (!Stopped()) pp_.OutputFeed(units);
+  }
+  void FeedGfx(uint32_t rows) {
+    if (!Stopped()) pp_.OutputFeedGfx(rows);
+  }
+  void Direction(int dir) {
+    if (!Stopped()) pp_.OutputDirection(dir);
+  }
+
   void Hint(uint32_t rows, uint8_t mask) {
-    if (job_.band_hint) WriteBandHint(job_, pp_, rows, mask);
+    if (job_.band_hint && !Stopped()) WriteBandHint(job_, pp_, rows, mask);
   }
 
   // Sends row r ANDed with `mask` as one line of a pass.
   void SendLine(uint32_t r, uint8_t mask) {
+    if (StopAtLine()) return;
     const uint8_t* src = Row(r);
     uint8_t* dst = line_.data();
     for (size_t i = 0; i < line_bytes_; ++i) dst[i] = static_cast<uint8_t>(src[i] & mask);
-    pp_.OutputLine(dst, false);
+    pp_.OutputLine(dst, false);  // counted above
   }
 
   // Sends rows [y, y + n) through the band, each ANDed with mask_of(row),
@@ -54,28 +77,28 @@ class Shingler {
   template <typename MaskOf>
   void SendMasked(uint32_t y, uint32_t n, MaskOf mask_of) {
     for (uint32_t r = y; r < y + n; ++r) SendLine(r, mask_of(r));
-    pp_.FlushLines(false);
+    Flush(false);
   }
 
   // Every row of [s, e) as it is, the band feeding itself.
   void UnmaskedSection(uint32_t s, uint32_t e, uint8_t hint_mask) {
     Hint(e - s, hint_mask);
-    for (uint32_t y = s; y < e; ++y) pp_.OutputLine(Row(y), true);
+    for (uint32_t y = s; y < e; ++y) Line(Row(y), true);
   }
 
   void RunNone() {
     pp_.StartPage();
-    pp_.OutputFeedGfx(range_.top);
-    if (job_.prefer_unidir) pp_.OutputDirection(1);
+    FeedGfx(range_.top);
+    if (job_.prefer_unidir) Direction(1);
     for (size_t i = 0; i < sections_.size(); ++i) {
       const auto [s, e] = sections_[i];
       quill_log::Debug("<0>%u-%u[%u]", s, e, e - s);
       UnmaskedSection(s, e, 0xFF);
       if (i + 1 == sections_.size()) {
-        pp_.FlushLines(false);
+        Flush(false);
       } else {
-        pp_.FlushLines(true);
-        pp_.OutputFeedGfx(sections_[i + 1].first - e);
+        Flush(true);
+        FeedGfx(sections_[i + 1].first - e);
       }
     }
     pp_.EndPage();
@@ -94,8 +117,8 @@ class Shingler {
   // one pass covers is printed whole by it.
   void RunLine() {
     pp_.StartPage();
-    pp_.OutputFeedGfx(range_.top);
-    if (job_.prefer_unidir) pp_.OutputDirection(1);
+    FeedGfx(range_.top);
+    if (job_.prefer_unidir) Direction(1);
     const uint32_t half = Band() / 2;
     const uint32_t advance = Band() - 1;
     unsigned odd = 0;
@@ -119,18 +142,18 @@ class Shingler {
         } else if (r >= next_start) {
           SendLine(r, kHalfBandMasks[2 * odd + r % 2]);
         } else {
-          pp_.OutputLine(Row(r), false);
+          Line(Row(r), false);
         }
       }
-      pp_.FlushLines(false);
+      Flush(false);
       shared_end = y + n;
       shared_odd = odd;
       if (first) {
-        pp_.OutputFeed(0);
+        Feed(0);
         odd ^= 1u;
         first = false;
       } else if (Height() - y > half) {
-        pp_.OutputFeedGfx(advance);
+        FeedGfx(advance);
         y += advance;
         if (advance % 2 == 0) odd ^= 1u;
       } else {
@@ -156,10 +179,10 @@ class Shingler {
       SendMasked(y, n, [&](uint32_t r) { return kHalfBandMasks[2 * odd + r % 2]; });
       odd ^= 1;
       if (first) {
-        pp_.OutputFeed(0);
+        Feed(0);
         first = false;
       } else if (limit - y > half) {
-        pp_.OutputFeedGfx(half);
+        FeedGfx(half);
         y += half;
       } else {
         break;
@@ -186,10 +209,10 @@ class Shingler {
       SendMasked(y, n, [&](uint32_t r) { return masks[4 * phase + r % 4]; });
       phase = (phase + 1) % 4;
       if (startup) {
-        pp_.OutputFeed(0);
+        Feed(0);
         if (phase == 3) startup = false;
       } else if (limit - y > quarter) {
-        pp_.OutputFeedGfx(quarter);
+        FeedGfx(quarter);
         y += quarter;
       } else {
         break;
@@ -200,16 +223,16 @@ class Shingler {
 
   void RunHalfBand() {
     pp_.StartPage();
-    pp_.OutputFeedGfx(range_.top);
-    if (job_.prefer_unidir) pp_.OutputDirection(1);
+    FeedGfx(range_.top);
+    if (job_.prefer_unidir) Direction(1);
     HalfBandPasses(range_.top, range_.bottom, Height());
     pp_.EndPage();
   }
 
   void RunQuarterBand() {
     pp_.StartPage();
-    pp_.OutputFeedGfx(range_.top);
-    if (job_.prefer_unidir) pp_.OutputDirection(1);
+    FeedGfx(range_.top);
+    if (job_.prefer_unidir) Direction(1);
     QuarterBandPasses(range_.top, range_.bottom, Height(), kQuarterBandMasks);
     pp_.EndPage();
   }
@@ -218,28 +241,28 @@ class Shingler {
   // ones in passes inside the section.
   void RunDynamic(bool quarter) {
     pp_.StartPage();
-    pp_.OutputFeedGfx(range_.top);
+    FeedGfx(range_.top);
     for (size_t i = 0; i < sections_.size(); ++i) {
       const auto [s, e] = sections_[i];
       const bool last = i + 1 == sections_.size();
       if (e - s <= Band()) {
         quill_log::Debug("<0>%u-%u[%u]", s, e, e - s);
-        if (job_.prefer_unidir) pp_.OutputDirection(0);
+        if (job_.prefer_unidir) Direction(0);
         UnmaskedSection(s, e, quarter ? 0x00 : 0xFF);
         if (last) {
-          pp_.FlushLines(false);
+          Flush(false);
         } else {
-          pp_.FlushLines(true);
-          pp_.OutputFeedGfx(sections_[i + 1].first - e);
+          Flush(true);
+          FeedGfx(sections_[i + 1].first - e);
         }
         continue;
       }
-      if (job_.prefer_unidir) pp_.OutputDirection(1);
+      if (job_.prefer_unidir) Direction(1);
       const uint32_t y = quarter ? QuarterBandPasses(s, e, e, kDiagonalMasks)
                                  : HalfBandPasses(s, e, e);
       if (!last) {
-        pp_.OutputFeedGfx(e - y);
-        pp_.OutputFeedGfx(sections_[i + 1].first - e);
+        FeedGfx(e - y);
+        FeedGfx(sections_[i + 1].first - e);
       }
     }
     pp_.EndPage();

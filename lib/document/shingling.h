@@ -20,6 +20,7 @@
 #include "bands/page_process_ink1.h"
 #include "document/ink_sections.h"
 #include "quill/libquill.h"
+#include "support/cancel.h"
 
 // Checkerboard masks of the half-band modes: row r of a pass with parity
 // `odd` keeps the pixels of byte [2 * odd + r % 2].
@@ -43,6 +44,7 @@ struct ShinglingJob {
   bool band_hint = false;          // write a band hint before sections and passes
   write_callback wr_cb = nullptr;  // receives the band hints (the job's callback)
   void* wr_hdl = nullptr;          // first argument of wr_cb
+  CancelPoll* cancel = nullptr;    // counts every line sent; may be null
 };
 
 // Writes the band hint through job.wr_cb in four calls: 1B 1D 1E 13 01; the
@@ -57,6 +59,8 @@ void WriteBandHint(const ShinglingJob& job, const PageProcessInk1& pp, uint32_t 
 // Requires job.band_height >= 1. A mode outside 0..5 prints as mode 0 with a
 // warning; a band too short for the mode's division (below 2 rows for modes
 // 1 to 3, below 4 for modes 4 and 5) prints as mode 0.
+// When job.cancel asks to stop, no further line, flush, feed, direction or
+// hint is sent; EndPage still is, so the sheet is ejected.
 void RunShingling(PageProcessInk1& pp, const RASTER_INFO& page, ContentRange range,
                   const std::deque<Section>& sections, const ShinglingJob& job);
 

@@ -26,13 +26,16 @@ void CheckShingling(uint16_t mode) {
 }
 
 void PrintRows(PageProcessInk1& pp, const RASTER_INFO& mono, ContentRange range,
-               bool unidirectional, bool flush_feed) {
+               bool unidirectional, bool flush_feed, CancelPoll* cancel) {
   pp.StartPage();
   pp.OutputFeedGfx(range.top);
   if (unidirectional) pp.OutputDirection(1);
   quill_log::Debug("<0>%u-%u[%u]", range.top, range.bottom, range.bottom - range.top);
   const uint8_t* row = mono.img_p + static_cast<int64_t>(range.top) * mono.pitch;
-  for (uint32_t y = range.top; y < range.bottom; ++y, row += mono.pitch) pp.OutputLine(row, true);
+  for (uint32_t y = range.top; y < range.bottom; ++y, row += mono.pitch) {
+    if (cancel != nullptr && cancel->Stop()) break;
+    pp.OutputLine(row, true);
+  }
   pp.FlushLines(flush_feed);
   pp.EndPage();
 }

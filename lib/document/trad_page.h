@@ -9,6 +9,7 @@
 #include "bands/page_process_ink1.h"
 #include "document/ink_sections.h"
 #include "quill/libquill.h"
+#include "support/cancel.h"
 
 namespace trad_page {
 
@@ -23,10 +24,12 @@ void CheckShingling(uint16_t mode);
 
 // Drives `pp` over rows [range.top, range.bottom) of `mono`: StartPage,
 // OutputFeedGfx(range.top), OutputDirection(1) when `unidirectional`, every
-// row with OutputLine(row, true), FlushLines(flush_feed), EndPage.
+// row with OutputLine(row, true), FlushLines(flush_feed), EndPage. When
+// `cancel` (may be null; it counts every row) asks to stop, the rows end
+// there and the page is flushed and ended as after its last row.
 // Requires: mono is one bit deep and its width is pp's m_Width.
 void PrintRows(PageProcessInk1& pp, const RASTER_INFO& mono, ContentRange range,
-               bool unidirectional, bool flush_feed);
+               bool unidirectional, bool flush_feed, CancelPoll* cancel);
 
 // Exchanges the left and right halves of every row of a one-bit page of
 // even width (the two planes of a separated page), bit exact.
