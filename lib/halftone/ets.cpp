@@ -393,7 +393,15 @@ inline Vec4 Min4(Vec4 v, int cap) { return v > cap ? Vec4{} + cap : v; }
 // True when every lane of a comparison result is set.
 inline bool All4(Vec4 m) { return (m[0] & m[1] & m[2] & m[3]) != 0; }
 // The lanes moved down by one (lane i takes lane i + 1; the last keeps its own).
-inline Vec4 Next4(Vec4 v) { return __builtin_shuffle(v, Vec4{1, 2, 3, 3}); }
+// GCC and clang spell the lane shuffle differently (the sanitizer and fuzz
+// builds use clang).
+inline Vec4 Next4(Vec4 v) {
+#if defined(__clang__)
+  return __builtin_shufflevector(v, v, 1, 2, 3, 3);
+#else
+  return __builtin_shuffle(v, Vec4{1, 2, 3, 3});
+#endif
+}
 constexpr Vec4 kLane = {0, 1, 2, 3};
 constexpr int kBlock = 4;  // columns per vector
 // Closed forms of a growing distance stay far inside 32 bits below these.

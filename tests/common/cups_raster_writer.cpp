@@ -3,9 +3,21 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace quill_test {
+namespace {
+
+// A length in points as an unsigned header field. A box reaching past the
+// sheet has negative corners, which wrap as in a header CUPS writes; going
+// through a 64-bit integer keeps that defined (a negative float, or one
+// beyond int, has no defined direct conversion).
+unsigned PointsField(float points) {
+  return static_cast<unsigned>(static_cast<int64_t>(points));
+}
+
+}  // namespace
 
 RasterPage MakePage(const RasterPageSpec& spec, uint8_t fill) {
   RasterPage page;
@@ -23,16 +35,16 @@ RasterPage MakePage(const RasterPageSpec& spec, uint8_t fill) {
   std::strncpy(h.MediaClass, "PwgRaster", sizeof h.MediaClass - 1);
   h.HWResolution[0] = spec.x_res;
   h.HWResolution[1] = spec.y_res;
-  h.PageSize[0] = static_cast<unsigned>(spec.page_width_pt);
-  h.PageSize[1] = static_cast<unsigned>(spec.page_height_pt);
+  h.PageSize[0] = PointsField(spec.page_width_pt);
+  h.PageSize[1] = PointsField(spec.page_height_pt);
   h.cupsPageSize[0] = spec.page_width_pt;
   h.cupsPageSize[1] = spec.page_height_pt;
   for (int i = 0; i < 4; ++i) {
-    h.ImagingBoundingBox[i] = static_cast<unsigned>(box[i]);
+    h.ImagingBoundingBox[i] = PointsField(box[i]);
     h.cupsImagingBBox[i] = box[i];
   }
-  h.Margins[0] = static_cast<unsigned>(box[0]);
-  h.Margins[1] = static_cast<unsigned>(box[1]);
+  h.Margins[0] = PointsField(box[0]);
+  h.Margins[1] = PointsField(box[1]);
   h.NumCopies = spec.num_copies;
   h.Duplex = spec.duplex ? CUPS_TRUE : CUPS_FALSE;
   h.cupsBorderlessScalingFactor = 1.0f;

@@ -455,7 +455,7 @@ bool WriteText(const std::string& path, const std::string& text) {
 // directory, in the foreground as a child of the test.
 class PrivateCupsd {
  public:
-  explicit PrivateCupsd(const TempDir& dir) : dir_(dir), port_(FreePort()) {
+  explicit PrivateCupsd(const TempDir& dir) : port_(FreePort()) {
     const std::string root = dir.File("cups");
     for (const char* sub : {"", "/conf", "/spool", "/spool/tmp", "/log", "/cache", "/state"}) {
       fs::create_directories(root + sub);
@@ -473,11 +473,17 @@ class PrivateCupsd {
         "ErrorLog " + root + "/log/error_log\n"
         "PageLog " + root + "/log/page_log\n"
         "FileDevice Yes\n"
-        "SystemGroup root\n";
+        "SystemGroup root\n"
+        // cupsd starts filters with an environment of its own; the
+        // sanitizer build's settings reach the filter under test this way.
+        "PassEnv ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS\n";
     // Anyone on the loopback address may administer this server: it exists
     // only for the test and listens nowhere else.
     const std::string cupsd_conf =
         "LogLevel debug\n"
+        // The test's polling fills the debug log fast; a rotated log would
+        // lose the job's lines that the tests read.
+        "MaxLogSize 0\n"
         "Listen 127.0.0.1:" + std::to_string(port_) + "\n"
         "Browsing No\n"
         "WebInterface No\n"
@@ -560,7 +566,6 @@ class PrivateCupsd {
     return state;
   }
 
-  const TempDir& dir_;
   int port_;
   std::string files_conf_;
   std::string cupsd_conf_;
