@@ -21,6 +21,13 @@ if(QUILL_SANITIZE)
                    "$<$<LINK_LANGUAGE:C>:-fsanitize-link-c++-runtime;-lstdc++>")
 endif()
 
-if(QUILL_FUZZ AND NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
-  message(FATAL_ERROR "QUILL_FUZZ needs clang (CC=clang CXX=clang++)")
+# Fuzz targets (fuzz/): everything is compiled with libFuzzer's coverage
+# instrumentation, so the targets see which branches of the library an
+# input reached; the other programs of the build run as usual (the
+# sanitizer runtime answers the instrumentation's calls).
+if(QUILL_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang" OR NOT QUILL_SANITIZE)
+    message(FATAL_ERROR "QUILL_FUZZ needs clang and QUILL_SANITIZE (see scripts/test.sh)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link)
 endif()

@@ -153,7 +153,9 @@ int DocProc_HasNotEnd(void* obj);
 /* Loads the image file `img_path` and prints it as one page at the given
    resolution. When the processor's page length is 0 it becomes the
    picture's height. Returns the page result, or -1 when the handle is NULL
-   or the file cannot be loaded. */
+   or the file cannot be loaded. A picture of more than 2^28 pixels or
+   512 MiB of pixels is refused (-1) before its pixels are read, for every
+   format whose header FreeImage can read alone. */
 int DocProc_ProcessImagePage(void* obj, const char* img_path,
                              unsigned short x_res, unsigned short y_res);
 

@@ -108,9 +108,41 @@ void FlattenTransparency(fipImage& image) {
   }
 }
 
+// The largest picture the image pages load: 2^28 pixels and 512 MiB of
+// decoded pixels (a 720-dpi sheet of 11 x 17 inches in 24-bit colour is
+// 97 million pixels, 280 MiB). A file header may claim any size: a BMP of
+// a hundred bytes can announce 23 x 654 million pixels, which FreeImage
+// would try to allocate before reading a single row.
+constexpr uint64_t kMaxImagePixels = uint64_t{1} << 28;
+constexpr uint64_t kMaxImageBytes = uint64_t{512} << 20;
+
+// True when the picture in `path` is within the limits above, by its header
+// alone where the format lets FreeImage read only the header (BMP, PNG,
+// TIFF, JPEG, PNM and most others). Formats without that are let through:
+// their loader decides. Logs the warning "image too large: WxH, B bits per
+// pixel" when refused.
+bool SizeWithinLimits(const char* path) {
+  const FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path, 0);
+  if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsNoPixels(fif)) return true;
+  fipImage header;
+  if (!header.load(path, FIF_LOAD_NOPIXELS)) return true;  // the real load reports it
+  const uint64_t width = header.getWidth();
+  const uint64_t height = header.getHeight();
+  const uint64_t bpp = header.getBitsPerPixel();
+  const uint64_t row_bytes = (width * bpp + 31) / 32 * 4;
+  if (width * height <= kMaxImagePixels && row_bytes * height <= kMaxImageBytes) return true;
+  quill_log::Warning("image too large: %llux%llu, %llu bits per pixel",
+                     static_cast<unsigned long long>(width),
+                     static_cast<unsigned long long>(height),
+                     static_cast<unsigned long long>(bpp));
+  return false;
+}
+
 // Loads `path`; true when a printable image was loaded. `warn_missing`
-// selects whether an unreadable file is reported.
+// selects whether an unreadable file is reported. A picture beyond the
+// size limits is refused with a warning before its pixels are read.
 bool LoadPrintable(fipImage& image, const char* path, bool warn_missing) {
+  if (path != nullptr && !SizeWithinLimits(path)) return false;
   if (path == nullptr || !image.load(path) || !image.isValid()) {
     if (warn_missing) quill_log::Warning("failed to load image");
     return false;

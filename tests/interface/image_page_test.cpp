@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -202,6 +203,34 @@ TEST(ImagePage, MissingFileAndNullHandle) {
     EXPECT_EQ(log.Records().size(), 2u);
   }
   EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), nullptr, 360, 360), -1);
+  EXPECT_TRUE(spy.pages.empty());
+}
+
+// A BMP of 66 bytes whose header announces 23 x 654311441 pixels of one
+// bit (2.6 GB of rows), found by the image fuzz target: FreeImage
+// allocated the whole bitmap before noticing that no row follows. The
+// size limit refuses it by its header, before any pixel memory is taken.
+TEST(ImagePage, HeaderClaimingAHugePictureIsRefusedBeforeLoading) {
+  const uint8_t bmp[] = {
+      0x42, 0x4D, 0x82, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x3E, 0x00, 0x00, 0x00, 0x28, 0x00,
+      0x00, 0x00, 0x17, 0x00, 0x00, 0x00, 0x11, 0x00, 0x00, 0x27, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00,
+      0x00, 0x00, 0x00, 0x13, 0x00, 0x00, 0x00, 0x0B, 0x00, 0x00, 0x13, 0x0B, 0x00, 0x00, 0x02, 0x00,
+      0x00, 0x47, 0x65, 0x83, 0x00, 0x8E, 0xA9, 0xCC, 0x00, 0xD5, 0xF1, 0x09, 0x00, 0x1C, 0x3D, 0x5E,
+      0x00, 0x63};
+  const std::string dir = hosts_test::ScratchDir("image_huge");
+  const std::string path = dir + "/huge.bmp";
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(bmp, 1, sizeof bmp, f), sizeof bmp);
+    std::fclose(f);
+  }
+  CONV_PARAM2 cp = Param();
+  SpyProcessor spy(&cp);
+  LogCapture log;
+  EXPECT_EQ(DocProc_ProcessImagePage2(spy.Handle(), path.c_str(), 360, 360, 0), -1);
+  EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), path.c_str(), 360, 360), -1);
+  EXPECT_EQ(log.Count(spdlog::level::warn, "image too large: 23x654311441, 1 bits per pixel"), 2);
   EXPECT_TRUE(spy.pages.empty());
 }
 
