@@ -1,5 +1,12 @@
 #include "fuzz_common.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "fuzz_input_file.h"
+
 #include <spdlog/sinks/null_sink.h>
 #include <spdlog/spdlog.h>
 
@@ -47,6 +54,29 @@ std::string Input::Text(size_t max) {
     out.push_back(static_cast<char>(c));
   }
   return out;
+}
+
+const std::string& InputPath(const char* stem) {
+  static const std::string path = [stem] {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/quill-fuzz-XXXXXX";
+    if (mkdtemp(dir.data()) == nullptr) std::abort();
+    return dir + "/" + stem;
+  }();
+  return path;
+}
+
+bool WriteInput(const std::string& path, const uint8_t* data, size_t size) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) return false;
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n <= 0) break;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  close(fd);
+  return size == 0;
 }
 
 }  // namespace quill_fuzz

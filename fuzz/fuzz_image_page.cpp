@@ -1,16 +1,13 @@
 // Image files into DocProc_ProcessImagePage2: the input's first bytes pick
 // the processor, the resolution and the rotation, the rest is the file
-// (FreeImage tells the format from its content). The file lives in a
-// private temporary directory for the process.
-#include <fcntl.h>
-#include <unistd.h>
-
+// (FreeImage tells the format from its content), written to the process's
+// input file.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 #include "fuzz_common.h"
+#include "fuzz_input_file.h"
 #include "quill/libquill.h"
 
 namespace {
@@ -21,30 +18,6 @@ constexpr const char* kClasses[] = {"DocumentProcessInk1", "DocumentProcessInk2"
 constexpr double kAngles[] = {0.0, 90.0, 180.0, 270.0, 45.0, -90.0, 30.5, 360.0};
 constexpr uint16_t kRes[] = {72, 180, 200, 300, 360, 600, 720, 1440};
 
-// The file the target writes each input to, in a directory made once.
-const std::string& ImagePath() {
-  static const std::string path = [] {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/quill-fuzz-image-XXXXXX";
-    if (mkdtemp(dir.data()) == nullptr) std::abort();
-    return dir + "/input.img";
-  }();
-  return path;
-}
-
-bool WriteAll(const std::string& path, const uint8_t* data, size_t size) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (fd < 0) return false;
-  while (size > 0) {
-    const ssize_t n = write(fd, data, size);
-    if (n <= 0) break;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  close(fd);
-  return size == 0;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -52,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   quill_fuzz::Input in(data, size);
   const uint8_t pick = in.Byte();
   const uint8_t res = in.Byte();
-  if (!WriteAll(ImagePath(), in.rest(), in.rest_size())) return 0;
+  const std::string& path = quill_fuzz::InputPath("input.img");
+  if (!quill_fuzz::WriteInput(path, in.rest(), in.rest_size())) return 0;
 
   uint64_t written = 0;
   quill_fuzz::Budget budget{4096};
@@ -69,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   void* doc = DocProc_GetObject(kClasses[pick % 5], &param);
   if (doc == nullptr) return 0;
   DocProc_StartDoc2(doc, &param);
-  DocProc_ProcessImagePage2(doc, ImagePath().c_str(), kRes[res % 8], kRes[(res >> 3) % 8],
+  DocProc_ProcessImagePage2(doc, path.c_str(), kRes[res % 8], kRes[(res >> 3) % 8],
                             kAngles[(pick >> 3) % 8]);
   DocProc_EndDoc(doc);
   DocProc_Release(doc);

@@ -6,12 +6,18 @@
 // reads as a typical job: print-data streams with pages, blocks, feeds and
 // scale settings; every document processor with the option keys it knows;
 // encoder runs in every format; small pictures in every format FreeImage
-// reads that hosts send (PNG, BMP, PNM, TIFF) at 1 to 32 bits per pixel.
+// reads that hosts send (PNG, BMP, PNM, TIFF) at 1 to 32 bits per pixel;
+// CUPS raster jobs of every PPD of both filters.
 #include <FreeImage.h>
+#include <cups/raster.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -204,6 +210,115 @@ void ImageSeeds() {
   FreeImage_DeInitialise();
 }
 
+
+// --- CUPS raster jobs for the filters: one selector byte, then the stream
+
+struct RasterSpec {
+  unsigned width, height, bpp, row_count, x_res, y_res;
+  cups_cspace_t space;
+  unsigned copies;
+};
+
+// A raster stream of `pages` pages of the spec (written by libcups, as
+// gstoraster writes them), with a bar and a ramp so that each page has ink
+// and paper.
+Bytes RasterJob(const RasterSpec& spec, int pages, bool compressed) {
+  char path[] = "/tmp/quill-seed-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) return {};
+  cups_raster_t* ras =
+      cupsRasterOpen(fd, compressed ? CUPS_RASTER_WRITE_COMPRESSED : CUPS_RASTER_WRITE);
+  for (int p = 0; p < pages && ras; ++p) {
+    cups_page_header2_t h;
+    std::memset(&h, 0, sizeof h);
+    h.HWResolution[0] = spec.x_res;
+    h.HWResolution[1] = spec.y_res;
+    h.PageSize[0] = spec.width * 72 / spec.x_res;
+    h.PageSize[1] = spec.height * 72 / spec.y_res;
+    h.cupsPageSize[0] = static_cast<float>(h.PageSize[0]);
+    h.cupsPageSize[1] = static_cast<float>(h.PageSize[1]);
+    h.ImagingBoundingBox[2] = h.PageSize[0];
+    h.ImagingBoundingBox[3] = h.PageSize[1];
+    h.cupsImagingBBox[2] = h.cupsPageSize[0];
+    h.cupsImagingBBox[3] = h.cupsPageSize[1];
+    h.NumCopies = spec.copies;
+    h.cupsWidth = spec.width;
+    h.cupsHeight = spec.height;
+    h.cupsBitsPerPixel = spec.bpp;
+    h.cupsBitsPerColor = spec.bpp <= 8 ? spec.bpp : 8;
+    h.cupsNumColors = spec.bpp <= 8 ? 1 : spec.bpp / 8;
+    h.cupsColorSpace = spec.space;
+    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    h.cupsBytesPerLine = (spec.width * spec.bpp + 7) / 8;
+    h.cupsRowCount = spec.row_count;
+    h.cupsBorderlessScalingFactor = 1.0f;
+    if (spec.space == CUPS_CSPACE_KCMY) {
+      // One bit per colour, the four colours one after the other in a row.
+      h.cupsColorOrder = CUPS_ORDER_BANDED;
+      h.cupsBitsPerColor = h.cupsBitsPerPixel = 1;
+      h.cupsNumColors = 4;
+      h.cupsBytesPerLine = 4 * ((spec.width + 7) / 8);
+    }
+    cupsRasterWriteHeader2(ras, &h);
+    std::vector<uint8_t> row(h.cupsBytesPerLine);
+    for (unsigned y = 0; y < spec.height; ++y) {
+      for (unsigned i = 0; i < row.size(); ++i) {
+        const bool bar = y % 16 < 5 && i % 11 < 7;
+        row[i] = static_cast<uint8_t>(bar ? (spec.bpp == 1 ? 0xFF : 0x00)
+                                          : (spec.bpp == 1 ? (i + y) % 3 : 0xFF - i % 64));
+      }
+      cupsRasterWritePixels(ras, row.data(), h.cupsBytesPerLine);
+    }
+  }
+  if (ras) cupsRasterClose(ras);
+  close(fd);
+  std::ifstream f(path, std::ios::binary);
+  Bytes bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  unlink(path);
+  return bytes;
+}
+
+void FilterSeeds() {
+  // quillfilter: selector = PPD index (ink1, ink1s, ink1l, ink3, dot24).
+  struct Job {
+    uint8_t selector;
+    RasterSpec spec;
+    int pages;
+    const char* name;
+  };
+  const Job ink[] = {
+      {0, {90, 60, 24, 896, 360, 360, CUPS_CSPACE_RGB, 1}, 1, "ink1-rgb"},
+      {1, {90, 60, 8, 24, 360, 360, CUPS_CSPACE_SW, 2}, 2, "ink1s-grey-copies"},
+      {2, {96, 40, 1, 1000, 720, 720, CUPS_CSPACE_K, 1}, 1, "ink1l-onebit"},
+      {3, {80, 50, 24, 896, 360, 360, CUPS_CSPACE_RGB, 1}, 2, "ink3-rgb"},
+      {4, {72, 48, 24, 24, 360, 180, CUPS_CSPACE_RGB, 1}, 1, "dot24-rgb"},
+      {4, {72, 96, 24, 24, 360, 360, CUPS_CSPACE_RGB, 1}, 1, "dot24-360"},
+  };
+  for (const Job& j : ink) {
+    Bytes b = {j.selector};
+    const Bytes r = RasterJob(j.spec, j.pages, true);
+    b.insert(b.end(), r.begin(), r.end());
+    Put("quillfilter", j.name, b);
+  }
+  // quilldot: selector low nibble = PPD index (dm24, dm360, dm9, rp80, rp58,
+  // ij720), high nibble = job options index.
+  const Job dot[] = {
+      {0x00, {120, 48, 1, 24, 180, 180, CUPS_CSPACE_K, 1}, 1, "dm24"},
+      {0x11, {96, 96, 1, 24, 360, 360, CUPS_CSPACE_K, 2}, 1, "dm360-copies"},
+      {0x02, {64, 32, 1, 8, 120, 144, CUPS_CSPACE_K, 1}, 2, "dm9"},
+      {0x13, {200, 40, 1, 24, 203, 203, CUPS_CSPACE_K, 1}, 1, "rp80-logo"},
+      {0x24, {128, 30, 1, 24, 203, 203, CUPS_CSPACE_K, 1}, 1, "rp58-blackmark"},
+      {0x05, {64, 20, 1, 1, 360, 360, CUPS_CSPACE_K, 1}, 1, "ij720-gray"},
+      {0x35, {64, 20, 1, 1, 360, 360, CUPS_CSPACE_KCMY, 1}, 1, "ij720-kcmy"},
+  };
+  for (const Job& j : dot) {
+    Bytes b = {j.selector};
+    const Bytes r = RasterJob(j.spec, j.pages, j.pages == 1);
+    b.insert(b.end(), r.begin(), r.end());
+    Put("quilldot", j.name, b);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -216,5 +331,6 @@ int main(int argc, char** argv) {
   DocOptionSeeds();
   DcrasterSeeds();
   ImageSeeds();
+  FilterSeeds();
   return 0;
 }

@@ -1,0 +1,51 @@
+// A CUPS raster stream into quillfilter's job loop, in process: the first
+// byte picks the queue's PPD (and so the printer family), the rest is the
+// raster file the filter reads as its last argument. The filter runs with
+// the real library, writes its printer bytes and messages to /dev/null, and
+// finds no print server (CUPS_SERVER names a socket nobody serves), as in a
+// bare cupsfilter run.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "doc_api.h"
+#include "filter_job.h"
+#include "fuzz_input_file.h"
+
+namespace {
+
+// The shipped PPDs of quillfilter's printers (built into QUILL_PPD_DIR).
+constexpr const char* kPpds[] = {"quill-ink1.ppd", "quill-ink1s.ppd", "quill-ink1l.ppd",
+                                 "quill-ink3.ppd", "quill-dot24.ppd"};
+
+FILE* Null() {
+  static FILE* null = std::fopen("/dev/null", "w");
+  return null;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  setenv("CUPS_SERVER", "/nonexistent/quill-fuzz-cups.sock", 1);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0 || Null() == nullptr) return 0;
+  const std::string ppd = std::string(QUILL_PPD_DIR) + "/" + kPpds[data[0] % 5];
+  const std::string& path = quill_fuzz::InputPath("job.ras");
+  if (!quill_fuzz::WriteInput(path, data + 1, size - 1)) return 0;
+
+  quill_filter::FilterIo io;
+  io.out = Null();
+  io.err = Null();
+  io.ppd_path = ppd.c_str();
+  io.api = &quill_filter::LibraryApi();
+  std::string args[] = {"quillq", "7", "fuzz", "title", "1", "", path};
+  char* argv[7];
+  for (int i = 0; i < 7; ++i) argv[i] = args[i].data();
+  quill_filter::RunFilter(7, argv, io);
+  return 0;
+}
