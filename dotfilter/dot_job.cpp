@@ -104,19 +104,19 @@ PageResult PrintPage(cups_raster_t* ras, const ppd_file_t* ppd, const CUPS_PAGE_
   return PageResult::kPrinted;
 }
 
-}  // namespace
-
-void CancelJob(int sig) { Canceled = 1; }
-
-int RunFilter(int argc, char* argv[]) {
-  setbuf(MessageStream(), nullptr);
+// The job itself; RunFilter wraps it with the state reset.
+int RunJob(int argc, char* argv[], const DotIo& io) {
   if (argc < 6) {
     Message("Usage: %s job-id user title copies options [file]\n", "quilldot");
     return 1;
   }
   int fd = 0;
-  if (argc >= 7) {
+  bool own_fd = false;  // fd was opened here and is closed at the end
+  if (io.in_fd >= 0) {
+    fd = io.in_fd;
+  } else if (argc >= 7) {
     fd = open(argv[6], O_RDONLY);
+    own_fd = true;
     if (fd < 0) {
       Message("ERROR: Unable to open raster file - %s\n", strerror(errno));
       sleep(1);
@@ -130,8 +130,7 @@ int RunFilter(int argc, char* argv[]) {
   Canceled = 0;
   signal(SIGTERM, CancelJob);
 
-  const char* ppd_path = getenv("PPD");
-  ppd_file_t* ppd = ppd_path ? ppdOpenFile(ppd_path) : nullptr;
+  ppd_file_t* ppd = io.ppd_path ? ppdOpenFile(io.ppd_path) : nullptr;
   ReadCapabilities(ppd);
 
   StartDoc(argv[0], argv[5]);
@@ -166,9 +165,34 @@ int RunFilter(int argc, char* argv[]) {
 
   if (ppd) ppdClose(ppd);
   if (ras) cupsRasterClose(ras);
-  if (fd != 0) close(fd);
+  if (own_fd) close(fd);
   if (status == 0) Message("INFO: Job %s finished.\n", argv[1]);
   return status;
+}
+
+}  // namespace
+
+void CancelJob(int sig) { Canceled = 1; }
+
+int RunFilter(int argc, char* argv[]) {
+  DotIo io;
+  io.ppd_path = getenv("PPD");
+  return RunFilter(argc, argv, io);
+}
+
+int RunFilter(int argc, char* argv[], const DotIo& io) {
+  ResetState();
+  SetOutputStreams(io.out, io.err);
+  // However the job ends, the page buffers go and the default streams come
+  // back.
+  struct Restore {
+    ~Restore() {
+      ResetState();
+      SetOutputStreams(nullptr, nullptr);
+    }
+  } restore;
+  if (!io.err) setbuf(MessageStream(), nullptr);
+  return RunJob(argc, argv, io);
 }
 
 }  // namespace quilldot

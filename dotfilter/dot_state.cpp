@@ -38,16 +38,26 @@ int OddOffset = 0;
 int BlankRowCnt = 0;
 long Feed = 0;
 
+namespace {
+
+// Empties v and gives its memory back.
+template <typename T>
+void Free(std::vector<T>* v) {
+  std::vector<T>().swap(*v);
+}
+
+}  // namespace
+
 void ResetState() {
   Model = HasCutter = HasDrawer = HasBlackMark = MaxWidth = 0;
   CuttingMethod = DrawerMethod = BlackMarkMethod = LogoMethod = PaperType = 0;
   Canceled = 0;
   NumPlanes = 0;
   for (uint8_t*& p : Planes) p = nullptr;
-  RowBuffer.clear();
+  Free(&RowBuffer);
   DotBytes = DotColumns = Interleaved = Shingling = 0;
-  CompBuffer.clear();
-  BandBuffer.clear();
+  Free(&CompBuffer);
+  Free(&BandBuffer);
   LineBuffers[0] = LineBuffers[1] = nullptr;
   DotBit = GroupRow = LineCount = EvenOffset = OddOffset = BlankRowCnt = 0;
   Feed = 0;

@@ -75,8 +75,9 @@ extern long Feed;        // raster mode: rows since the last printed row
 // Plane to colour number of the raster commands.
 constexpr uint8_t ctable[kMaxPlanes] = {0, 2, 1, 4, 18, 17};
 
-// Back to the all-zero state of a fresh process (tests run several jobs in
-// one process).
+// Back to the all-zero state of a fresh process, the buffers' memory
+// released (RunFilter calls it before and after every job, so several jobs
+// can run in one process).
 void ResetState();
 
 }  // namespace quilldot

@@ -279,8 +279,12 @@ int RunFilter(int argc, char* argv[], const FilterIo& io) {
     return 1;
   }
   int fd = 0;
-  if (argc >= 7) {
+  bool own_fd = false;  // fd was opened here and is closed at the end
+  if (io.in_fd >= 0) {
+    fd = io.in_fd;
+  } else if (argc >= 7) {
     fd = open(argv[6], O_RDONLY);
+    own_fd = true;
     if (fd < 0) {
       loge("Unable to open raster file - %s\n", std::strerror(errno));
       return 1;
@@ -321,7 +325,7 @@ int RunFilter(int argc, char* argv[], const FilterIo& io) {
   job.Finish();
   std::fflush(io.out);
 
-  if (fd != 0) close(fd);
+  if (own_fd) close(fd);
   logi("Job %s finished.\n", argv[1]);
   dest.reset();
   ppd.reset();

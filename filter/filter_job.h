@@ -39,10 +39,24 @@ struct FilterIo {
   FILE* err = stderr;            // message lines
   const char* ppd_path = nullptr;  // the queue's PPD (environment PPD), may be null
   const DocApi* api = nullptr;   // required
+  int in_fd = -1;                // raster stream; -1: argv[6] or standard input
 };
 
 // Runs one job; returns the exit status. Sets up logging on io.err first
 // (init_log), installs the SIGTERM handler, and leaves output flushed.
+//
+// In-process use (tests, fuzzers): the call is self-contained and may be
+// repeated in one process; each call behaves like a fresh quillfilter
+// process. Requires: argv holds argc non-null strings (at least 6 for a
+// job); io.api is set; io.out and io.err stay open for the call, and io.err
+// until the "quill" logger is dropped or redirected (init_log). When
+// io.in_fd >= 0 the raster is read from it instead of argv[6] or standard
+// input; the descriptor stays the caller's (it is read, never closed), so a
+// pipe, memfd or file positioned at the stream's start will do. The
+// cancellation flag is cleared at the start of every call; units, options
+// and the document handle live only for the call, and everything the call
+// allocates is released before it returns. The destination named by argv[0]
+// is looked up on the print server (CUPS_SERVER) like the program does.
 int RunFilter(int argc, char* argv[], const FilterIo& io);
 
 // Name of the document processor for a PPD model number and colour mode:

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "dot_job.h"
 #include "dot_test_util.h"
 #include "preview/dot_stream_decoder.h"
 
@@ -257,6 +258,65 @@ TEST(DotJob, HeadersThatDoNotFitAreRefused) {
     ASSERT_EQ(job.stream.pages.size(), 2u);  // page 1 and the final reset
     EXPECT_EQ(job.stream.pages[0].Plane(0).DotCount(), 1u);
     EXPECT_EQ(ToHex(job.stream.PageBytes(1)), "1B 40");
+  }
+}
+
+// Runs quilldot in this process on the raster at raster_path, handed over
+// as a descriptor with six arguments (so argv names no file).
+RunResult RunInProcess(const std::string& raster_path, const std::string& ppd_path) {
+  RunResult r;
+  std::vector<std::string> storage = JobArgs("");
+  std::vector<char*> argv;
+  for (std::string& s : storage) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  FILE* out = tmpfile();
+  FILE* err = tmpfile();
+  quilldot::DotIo io;
+  io.in_fd = open(raster_path.c_str(), O_RDONLY);
+  io.out = out;
+  io.err = err;
+  io.ppd_path = ppd_path.empty() ? nullptr : ppd_path.c_str();
+  r.status = quilldot::RunFilter(static_cast<int>(storage.size()), argv.data(), io);
+  // The descriptor is the caller's: still open, read to the end.
+  EXPECT_EQ(lseek(io.in_fd, 0, SEEK_CUR), lseek(io.in_fd, 0, SEEK_END));
+  EXPECT_EQ(close(io.in_fd), 0);
+  for (FILE* f : {out, err}) {
+    fflush(f);
+    rewind(f);
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    if (f == out) r.out.assign(text.begin(), text.end()); else r.err = text;
+    fclose(f);
+  }
+  return r;
+}
+
+TEST(DotJob, InProcessJobsBehaveLikeFreshProcesses) {
+  // A receipt printer with a cutter, two copies, then a job without a PPD:
+  // were model, width, cutter or the page buffers left from the first
+  // call, the second would differ from what the program prints.
+  setenv("CUPS_SERVER", "/nonexistent/quill-test-cups.sock", 1);
+  TempDir dir;
+  cups_page_header2_t h = BandHeader(96, 40, 24, 203, 203);
+  h.NumCopies = 2;
+  ASSERT_TRUE(WriteRaster(dir.File("job.ras"),
+                          {MakePage(h, RandomDots(96, 40, 41, 35)),
+                           MakePage(Header8(64, 20), RandomDots(64, 20, 42, 35))}));
+  PpdSpec receipt;
+  receipt.model = 10;
+  receipt.addons = {{"cutter", "1"}, {"maxwidth", "576"}};
+  WriteTextFile(dir.File("receipt.ppd"), PpdText(receipt));
+  for (const std::string& ppd : {dir.File("receipt.ppd"), std::string(), dir.File("receipt.ppd")}) {
+    SCOPED_TRACE(ppd);
+    const RunResult program = RunQuilldot(JobArgs(dir.File("job.ras")), ppd);
+    const RunResult inside = RunInProcess(dir.File("job.ras"), ppd);
+    ASSERT_EQ(program.status, 0) << program.err;
+    EXPECT_EQ(inside.status, 0) << inside.err;
+    EXPECT_EQ(ToHex(inside.out), ToHex(program.out));
+    EXPECT_EQ(inside.err, program.err);
+    EXPECT_NE(program.out.size(), 2u);  // more than the final reset
   }
 }
 

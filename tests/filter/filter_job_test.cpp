@@ -3,6 +3,9 @@
 // option string and canvas the library would receive can be checked), or
 // the internal library itself for the bytes of a whole job.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -137,7 +140,7 @@ std::string Slurp(FILE* f) {
 // Runs the filter as "quilltestq <args...>" with fresh output and message
 // files; the logger is dropped again afterwards.
 JobResult RunJob(const std::vector<std::string>& args, const DocApi& api,
-                 const std::string& ppd_path = "") {
+                 const std::string& ppd_path = "", int in_fd = -1) {
   std::vector<std::string> storage = {"quilltestq"};
   storage.insert(storage.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -151,6 +154,7 @@ JobResult RunJob(const std::vector<std::string>& args, const DocApi& api,
   io.err = err;
   io.ppd_path = ppd_path.empty() ? nullptr : ppd_path.c_str();
   io.api = &api;
+  io.in_fd = in_fd;
   JobResult result;
   result.status = quill_filter::RunFilter(static_cast<int>(storage.size()), argv.data(), io);
   quill_filter::init_log(stderr);
@@ -716,6 +720,34 @@ TEST_F(FilterJobTest, RealLibraryWritesTheDocumentCommands) {
                                  kInk1Options + kLongStart),
             2);  // at StartDoc2 and at ProcessPage2
   EXPECT_EQ(CountLine(r.err, "INFO: [quillfilter] Job 7 finished."), 1);
+}
+
+// The raster can come from a descriptor of the caller (here a pipe) instead
+// of argv[6] or standard input; a job run that way prints what the job from
+// the file prints, again and again, and leaves the descriptor open.
+TEST_F(FilterJobTest, RasterFromTheCallersDescriptorPrintsLikeTheFile) {
+  std::string path = dir_.File("job.ras");
+  RasterPageSpec spec = PageAt(360, 360);
+  spec.num_copies = 2;
+  ASSERT_TRUE(quill_test::WriteRasterFile(path, {MakePage(spec), MakePage(PageAt(180, 180))}));
+  const std::string raster = quill_filter_test::ReadFile(path);
+  ASSERT_LT(raster.size(), 60000u);  // fits a pipe without a writer thread
+  const JobResult from_file =
+      RunJob({"7", "user", "title", "1", "", path}, quill_filter::LibraryApi());
+  ASSERT_EQ(from_file.status, 0);
+  for (int run = 0; run < 2; ++run) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], raster.data(), raster.size()), static_cast<ssize_t>(raster.size()));
+    close(fds[1]);
+    const JobResult r =
+        RunJob({"7", "user", "title", "1", ""}, quill_filter::LibraryApi(), "", fds[0]);
+    EXPECT_EQ(fcntl(fds[0], F_GETFD), 0);  // still open
+    close(fds[0]);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out == from_file.out) << Hex(r.out);
+    EXPECT_EQ(CountLine(r.err, "INFO: [quillfilter] page 2, 1/1 copies"), 1);
+  }
 }
 
 // One- and eight-bit pages go through the real library at their own depth
