@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -59,11 +60,14 @@ PageStore AllocatePageStore(const CUPS_PAGE_HEADER& h) {
 }
 
 // Reads and drops the rows of a page that is not printed, so that the next
-// page header is read from where it starts.
+// page header is read from where it starts. Rows are read in pieces of at
+// most 64 KiB, so a refused page costs no buffer of its claimed row size.
 void SkipRows(cups_raster_t* ras, const CUPS_PAGE_HEADER& h) {
-  std::vector<uint8_t> row(h.cupsBytesPerLine);
-  for (unsigned y = 0; y < h.cupsHeight && !Canceled; ++y)
-    if (cupsRasterReadPixels(ras, row.data(), h.cupsBytesPerLine) == 0) break;
+  std::vector<uint8_t> piece(std::min<size_t>(h.cupsBytesPerLine, size_t{1} << 16));
+  if (piece.empty()) return;
+  while (!Canceled &&
+         cupsRasterReadPixels(ras, piece.data(), static_cast<unsigned>(piece.size())) > 0) {
+  }
 }
 
 enum class PageResult { kPrinted, kNoMemory };
@@ -84,15 +88,22 @@ PageResult PrintPage(cups_raster_t* ras, const ppd_file_t* ppd, const CUPS_PAGE_
     }
   }
   const size_t row_bytes = h.cupsBytesPerLine;
+  // Rows the first copy got from the stream; the later copies print those
+  // and no more, so a truncated page that claims billions of rows is not
+  // printed billions of times over from its empty store.
+  unsigned rows = h.cupsHeight;
   for (unsigned k = 1; k <= copies; ++k) {
     Message("PAGE: %d, %u/%u copies\n", page, k, copies);
     StartPage(ppd, &h);
-    for (unsigned y = 0; y < h.cupsHeight && !Canceled; ++y) {
+    for (unsigned y = 0; y < rows && !Canceled; ++y) {
       if (y % kProgressRows == 0)
         Message("INFO: Printing page %d, %d%% complete...\n", page,
                 static_cast<int>(y * 100ULL / h.cupsHeight));
       if (k == 1) {
-        if (cupsRasterReadPixels(ras, RowBuffer.data(), h.cupsBytesPerLine) == 0) break;
+        if (cupsRasterReadPixels(ras, RowBuffer.data(), h.cupsBytesPerLine) == 0) {
+          rows = y;
+          break;
+        }
         if (store) memcpy(store.get() + y * row_bytes, RowBuffer.data(), row_bytes);
       } else {
         memcpy(RowBuffer.data(), store.get() + y * row_bytes, row_bytes);
@@ -145,9 +156,13 @@ int RunJob(int argc, char* argv[], const DotIo& io) {
     if (Canceled) break;
     std::string why;
     if (!CheckPageHeader(Model, header, &why)) {
+      // The page is dropped, the job goes on with the next one; the exit
+      // status still tells that a page is missing.
       Message("ERROR: Unable to print page %d - %s\n", page, why.c_str());
       status = 1;
-      break;
+      SkipRows(ras, header);
+      if (Canceled) break;
+      continue;
     }
     if (PrintPage(ras, ppd, header, page) == PageResult::kNoMemory) {
       // The copies cannot be made and the rest of the job is not read, so

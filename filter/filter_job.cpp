@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -78,11 +79,14 @@ void LogHeader(const cups_page_header2_t& h, int model) {
 }
 
 // Reads whatever rows of the current page the stream still holds, so that
-// the next header is read from its own place. Stops at once when the page
-// has been read completely (or the stream has ended).
-void DrainPage(cups_raster_t* ras, std::vector<uint8_t>& line) {
-  if (line.empty()) return;
-  while (cupsRasterReadPixels(ras, line.data(), static_cast<unsigned>(line.size())) > 0) {
+// the next header is read from its own place; rows are read in pieces of
+// at most 64 KiB, so a skipped page costs no buffer of its claimed row size.
+// Stops at once when the page has been read completely or the stream has
+// ended.
+void DrainPage(cups_raster_t* ras, const cups_page_header2_t& header) {
+  std::vector<uint8_t> piece(std::min<size_t>(header.cupsBytesPerLine, size_t{1} << 16));
+  if (piece.empty()) return;
+  while (cupsRasterReadPixels(ras, piece.data(), static_cast<unsigned>(piece.size())) > 0) {
   }
 }
 
@@ -114,7 +118,6 @@ class FilterJob {
   // One page: returns false when the job was cancelled.
   bool RunPage(const cups_page_header2_t& header) {
     ++page_;
-    std::vector<uint8_t> line(header.cupsBytesPerLine);
     PixelLayout layout = LayoutOf(header);
     PageGeometry geo;
     CanvasBuffer canvas;
@@ -129,8 +132,11 @@ class FilterJob {
            static_cast<unsigned>(header.cupsColorSpace));
     } else {
       geo = ComputeGeometry(header);
+      const std::string problem = geo.size == 0 ? std::string() : PageBoundsProblem(header, geo);
       if (geo.size == 0) {
         loge("Page %d has no printable size and is skipped\n", page_);
+      } else if (!problem.empty()) {
+        loge("Page %d is skipped: %s\n", page_, problem.c_str());
       } else {
         canvas = AllocateCanvas(geo.size);
         if (!canvas) {
@@ -141,6 +147,7 @@ class FilterJob {
     }
 
     if (canvas) {
+      std::vector<uint8_t> line(header.cupsBytesPerLine);  // within the bounds
       for (unsigned icopy = 0; icopy < header.NumCopies; ++icopy) {
         logi("page %d, %d/%d copies\n", page_, static_cast<int>(icopy + 1),
              static_cast<int>(header.NumCopies));
@@ -152,7 +159,7 @@ class FilterJob {
         SendCopy(header, layout, geo, canvas.get());
       }
     }
-    DrainPage(ras_, line);  // skipped pages and pages without copies
+    DrainPage(ras_, header);  // skipped pages and pages without copies
     if (Canceled) {
       logd("got cancel signal and exit\n");
       return false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -93,6 +94,45 @@ PageGeometry ComputeGeometry(const cups_page_header2_t& header) {
   geo.y_off = box[3] > box[1] ? SignedDotsFromPoints(yres, page_h - box[3])
                               : SignedDotsFromPoints(yres, box[1]);
   return geo;
+}
+
+std::string PageBoundsProblem(const cups_page_header2_t& header, const PageGeometry& geo) {
+  const unsigned xres = header.HWResolution[0];
+  const unsigned yres = header.HWResolution[1];
+  char text[256];
+  auto problem = [&](const char* format, auto... args) {
+    std::snprintf(text, sizeof text, format, args...);
+    return std::string(text);
+  };
+  if (xres > QUILL_MAX_RESOLUTION || yres > QUILL_MAX_RESOLUTION) {
+    return problem("the resolution %ux%u dpi is above %d dpi", xres, yres, QUILL_MAX_RESOLUTION);
+  }
+  const uint32_t max_w = quill_max_side_pixels(xres);
+  const uint32_t max_h = quill_max_side_pixels(yres);
+  if (geo.width > max_w || geo.height > max_h) {
+    return problem("the sheet of %ux%u pixels at %ux%u dpi has a side longer than %d mm",
+                   geo.width, geo.height, xres, yres, QUILL_MAX_SIDE_MM);
+  }
+  if (header.cupsWidth > max_w || header.cupsHeight > max_h) {
+    return problem("the raster of %ux%u pixels at %ux%u dpi has a side longer than %d mm",
+                   header.cupsWidth, header.cupsHeight, xres, yres, QUILL_MAX_SIDE_MM);
+  }
+  const uint64_t max_row_bytes = (uint64_t{max_w} * header.cupsBitsPerPixel + 7) / 8;
+  if (header.cupsBytesPerLine > max_row_bytes) {
+    return problem("raster rows of %u bytes are longer than %llu", header.cupsBytesPerLine,
+                   static_cast<unsigned long long>(max_row_bytes));
+  }
+  if (uint64_t{geo.width} * geo.height > uint64_t{QUILL_MAX_PAGE_PIXELS} ||
+      geo.size > kMaxCanvasBytes) {
+    return problem("the sheet of %ux%u pixels needs %llu bytes, more than the %llu of the "
+                   "largest page",
+                   geo.width, geo.height, static_cast<unsigned long long>(geo.size),
+                   static_cast<unsigned long long>(kMaxCanvasBytes));
+  }
+  if (header.NumCopies > kMaxCopies) {
+    return problem("%u copies are more than %u", header.NumCopies, kMaxCopies);
+  }
+  return std::string();
 }
 
 CanvasBuffer AllocateCanvas(uint64_t size) {

@@ -9,6 +9,7 @@
 #include <FreeImagePlus.h>
 
 #include "document/document_process_base.h"
+#include "interface/page_bounds.h"
 #include "quill/libquill.h"
 #include "support/log.h"
 
@@ -108,9 +109,29 @@ void FlattenTransparency(fipImage& image) {
   }
 }
 
+// False, with the warning "image refused: ...", when the file's header
+// already claims a picture beyond the page bounds at the larger of the two
+// resolutions (the picture may still be turned), so that its pixels are
+// never decoded. Formats whose header cannot be read alone pass here and
+// meet the exact bounds when the page is printed.
+bool HeaderWithinBounds(const char* path, unsigned short x_res, unsigned short y_res) {
+  fipImage header(FIT_BITMAP);
+  if (!header.load(path, FIF_LOAD_NOPIXELS) || !header.isValid()) return true;
+  const uint32_t res = std::max(x_res, y_res);
+  const uint64_t row_bytes = (uint64_t{header.getWidth()} * header.getBitsPerPixel() + 7) / 8;
+  const char* problem =
+      quill_bounds::PageProblem(header.getWidth(), header.getHeight(), row_bytes, res, res);
+  if (problem == nullptr) return true;
+  quill_log::Warning("image refused: %s (%ux%u pixels of %u bits)", problem, header.getWidth(),
+                     header.getHeight(), header.getBitsPerPixel());
+  return false;
+}
+
 // Loads `path`; true when a printable image was loaded. `warn_missing`
 // selects whether an unreadable file is reported.
-bool LoadPrintable(fipImage& image, const char* path, bool warn_missing) {
+bool LoadPrintable(fipImage& image, const char* path, bool warn_missing, unsigned short x_res,
+                   unsigned short y_res) {
+  if (path != nullptr && !HeaderWithinBounds(path, x_res, y_res)) return false;
   if (path == nullptr || !image.load(path) || !image.isValid()) {
     if (warn_missing) quill_log::Warning("failed to load image");
     return false;
@@ -195,7 +216,7 @@ int DocProc_ProcessImagePage(void* obj, const char* img_path, unsigned short x_r
   }
   return Guarded("DocProc_ProcessImagePage", [&] {
     fipImage image(FIT_BITMAP);
-    if (!LoadPrintable(image, img_path, true)) return -1;
+    if (!LoadPrintable(image, img_path, true, x_res, y_res)) return -1;
     image.flipVertical();  // FreeImage keeps rows bottom-up
     // Not const: a quarter turn repoints the record at the turned copy.
     RASTER_INFO raster = RasterOf(image, x_res, y_res);
@@ -218,7 +239,7 @@ int DocProc_ProcessImagePage2(void* obj, const char* img_path, unsigned short x_
   }
   return Guarded("DocProc_ProcessImagePage2", [&] {
     fipImage image(FIT_BITMAP);
-    if (!LoadPrintable(image, img_path, false)) return -1;
+    if (!LoadPrintable(image, img_path, false, x_res, y_res)) return -1;
     if (rotate != 0 && !image.rotate(rotate)) {
       // One-bit pictures turn only by multiples of 90 degrees.
       quill_log::Warning("failed to rotate image by %g degrees", rotate);

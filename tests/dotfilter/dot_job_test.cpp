@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstddef>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 
@@ -119,8 +121,9 @@ TEST(DotJob, PageWithoutCopiesIsSkippedWholly) {
 }
 
 TEST(DotJob, CopiesOfAPageTooLargeToKeepEndTheJobWithAnError) {
-  // 4294967295 rows of 1 MiB cannot be kept for the second copy: the size
-  // is computed without wrapping and the allocation fails.
+  // 4294967295 rows of 1 MiB cannot be kept for the second copy, nor
+  // printed by any printer: the page is refused by its size before anything
+  // is allocated for it (the size is computed without wrapping).
   const DotRows first = RandomDots(64, 9, 31, 40);
   cups_page_header2_t huge = BandHeader(65535, 0xFFFFFFFFu, 8, 120, 72);
   huge.cupsBytesPerLine = 1u << 20;
@@ -128,8 +131,8 @@ TEST(DotJob, CopiesOfAPageTooLargeToKeepEndTheJobWithAnError) {
   Job job;
   job.Run({MakePage(Header8(64, 9), first), RasterPage{huge, {}}});
   EXPECT_EQ(job.run.status, 1);
-  EXPECT_NE(job.run.err.find("[QL] Non enough memory for page!\n"), std::string::npos);
-  EXPECT_NE(job.run.err.find("ERROR: Not enough memory to keep page 2 for 2 copies\n"),
+  EXPECT_NE(job.run.err.find("ERROR: Unable to print page 2 - page of 65535x4294967295 dots at "
+                             "120x72 dpi has a side longer than 2000 mm\n"),
             std::string::npos)
       << job.run.err;
   EXPECT_EQ(job.run.err.find("PAGE: 2"), std::string::npos);
@@ -259,6 +262,96 @@ TEST(DotJob, HeadersThatDoNotFitAreRefused) {
     EXPECT_EQ(job.stream.pages[0].Plane(0).DotCount(), 1u);
     EXPECT_EQ(ToHex(job.stream.PageBytes(1)), "1B 40");
   }
+}
+
+// Hostile headers: sizes, resolutions and copies no printer takes, and
+// pages that claim more rows than the stream holds. Each absurd page is
+// refused with an ERROR line, its rows are consumed, and the legal page
+// prints exactly as it prints alone (the exit status tells that a page was
+// dropped). Pages whose claimed rows are missing come last: a raster stream
+// has no page marks, so their rows cannot be told from the next page's.
+TEST(DotJob, HostilePagesAreRefusedAndTheLegalPagePrintsAsAlone) {
+  const RasterPage legal = MakePage(Header8(64, 16), RandomDots(64, 16, 51, 40));
+  Job alone;
+  alone.Run({legal});
+  ASSERT_EQ(alone.run.status, 0) << alone.run.err;
+  ASSERT_GT(alone.run.out.size(), 20u);
+
+  struct Case {
+    const char* what;
+    cups_page_header2_t header;
+    bool rows_missing;   // header only: goes after the legal page
+    const char* reason;  // expected after "Unable to print page <n> - "
+  };
+  std::vector<Case> cases;
+  cases.push_back({"wider than 2 m", BandHeader(20000, 8, 8, 120, 72), false,
+                   "page of 20000x8 dots at 120x72 dpi has a side longer than 2000 mm"});
+  cases.push_back({"higher than 2 m", BandHeader(64, 6000, 8, 120, 72), false,
+                   "page of 64x6000 dots at 120x72 dpi has a side longer than 2000 mm"});
+  cases.push_back({"5760 dpi", BandHeader(64, 8, 8, 5760, 5760), false,
+                   "resolution 5760x5760 is above 2880 dpi"});
+  {
+    cups_page_header2_t h = Header8(64, 8);
+    h.NumCopies = 100000;
+    cases.push_back({"100000 copies", h, false, "100000 copies are more than 9999"});
+  }
+  cases.push_back({"4 billion rows claimed, none sent", BandHeader(64, 0xFFFFFFF0u, 8, 120, 72),
+                   true,
+                   "page of 64x4294967280 dots at 120x72 dpi has a side longer than 2000 mm"});
+  {
+    cups_page_header2_t h = BandHeader(60000, 20000, 8, 2880, 2880);
+    h.cupsBitsPerColor = h.cupsBitsPerPixel = 8;
+    h.cupsBytesPerLine = 60000;
+    cases.push_back({"1.2 GB of rows claimed, none sent", h, true,
+                     "page of 20000 rows of 60000 bytes is larger than 1073741824 bytes"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RasterPage hostile{c.header, {}};
+    if (!c.rows_missing) {
+      for (unsigned y = 0; y < c.header.cupsHeight; ++y)
+        hostile.rows.push_back(Bytes(c.header.cupsBytesPerLine, 0xFF));
+    }
+    Job job;
+    job.Run(c.rows_missing ? std::vector<RasterPage>{legal, hostile}
+                           : std::vector<RasterPage>{hostile, legal});
+    EXPECT_EQ(job.run.status, 1);
+    const int n = c.rows_missing ? 2 : 1;
+    EXPECT_EQ(CountOf(job.run.err, "ERROR: Unable to print page " + std::to_string(n) + " - " +
+                                       c.reason + "\n"),
+              1)
+        << job.run.err;
+    EXPECT_EQ(CountOf(job.run.err, "ERROR:"), 1);
+    EXPECT_EQ(CountOf(job.run.err, "PAGE: " + std::to_string(3 - n) + ", 1/1 copies\n"), 1);
+    EXPECT_EQ(ToHex(job.run.out), ToHex(alone.run.out));
+  }
+}
+
+// Copies of a page whose rows end early repeat what the first copy printed:
+// 1000 copies of a page claiming 20000 rows but holding 16 cost 1000 x 16
+// rows, not 1000 x 20000 (every 128 rows would add a progress line).
+TEST(DotJob, CopiesOfATruncatedPageRepeatTheRowsThatArrived) {
+  TempDir dir;
+  const DotRows dots = RandomDots(64, 16, 52, 40);
+  cups_page_header2_t h = BandHeader(64, 16, 8, 120, 360);
+  h.NumCopies = 1000;
+  ASSERT_TRUE(WriteRaster(dir.File("job.ras"), {MakePage(h, dots)}, /*compressed=*/false));
+  // Claim 20000 rows in the written header (native byte order after the
+  // four-byte sync word); the stream ends after the 16 rows.
+  Bytes raster = ReadFileBytes(dir.File("job.ras"));
+  const uint32_t claimed = 20000;
+  ASSERT_GT(raster.size(), 4 + offsetof(cups_page_header2_t, cupsHeight) + 4);
+  memcpy(raster.data() + 4 + offsetof(cups_page_header2_t, cupsHeight), &claimed, 4);
+  WriteTextFile(dir.File("job.ras"), std::string(raster.begin(), raster.end()));
+
+  const RunResult r = RunQuilldot(JobArgs(dir.File("job.ras")), "");
+  ASSERT_EQ(r.status, 0) << r.err.substr(0, 2000);
+  EXPECT_EQ(CountOf(r.err, "INFO: Printing page 1, 0% complete...\n"), 1000);
+  EXPECT_EQ(CountOf(r.err, "INFO: Printing page 1, 1% complete...\n"), 0);
+  const DotStream s = DecodeDotStream(r.out, quillpreview::DotStreamConfig{1, 1, true});
+  ASSERT_EQ(s.error, "");
+  ASSERT_EQ(s.pages.size(), 1001u);  // the copies and the final reset
+  for (size_t i = 0; i < 1000; ++i) ASSERT_EQ(DiffDots(s.pages[i].Plane(0), dots), "") << i;
 }
 
 // Runs quilldot in this process on the raster at raster_path, handed over
