@@ -81,12 +81,13 @@ void LogHeader(const cups_page_header2_t& h, int model) {
 // Reads whatever rows of the current page the stream still holds, so that
 // the next header is read from its own place; rows are read in pieces of
 // at most 64 KiB, so a skipped page costs no buffer of its claimed row size.
-// Stops at once when the page has been read completely or the stream has
-// ended.
+// Stops at once when the page has been read completely, the stream has
+// ended or the job is cancelled (a cancelled job reads nothing more).
 void DrainPage(cups_raster_t* ras, const cups_page_header2_t& header) {
   std::vector<uint8_t> piece(std::min<size_t>(header.cupsBytesPerLine, size_t{1} << 16));
   if (piece.empty()) return;
-  while (cupsRasterReadPixels(ras, piece.data(), static_cast<unsigned>(piece.size())) > 0) {
+  while (!Canceled &&
+         cupsRasterReadPixels(ras, piece.data(), static_cast<unsigned>(piece.size())) > 0) {
   }
 }
 
@@ -156,6 +157,10 @@ class FilterJob {
           return false;
         }
         if (icopy == 0) FillCanvas(header, layout, geo, line, canvas.get());
+        if (Canceled) {  // while the canvas was filled: the page is not sent
+          logd("got cancel signal and exit\n");
+          return false;
+        }
         SendCopy(header, layout, geo, canvas.get());
       }
     }
@@ -173,9 +178,13 @@ class FilterJob {
     // placed (while the row is in the cache), instead of whitening the
     // whole sheet first and placing the rows over it in a second pass.
     // Rows no raster row reaches are whitened in the gaps and at the end.
+    // A cancellation stops the reading at the next row: a huge page is not
+    // read to its end only to be dropped (the rest of the canvas is left as
+    // it is; the page is not sent).
     uint32_t white_to = 0;  // rows [0, white_to) are done
     if (!line.empty()) {
       for (uint32_t row = 0; row < header.cupsHeight; ++row) {
+        if (Canceled) return;
         if (cupsRasterReadPixels(ras_, line.data(), header.cupsBytesPerLine) == 0) break;
         const int64_t y = CanvasRowOf(geo, row);
         if (y < 0) continue;

@@ -7,8 +7,10 @@
 // by the PPD's model number and the CustomColorMode option, composes the
 // option string and hands every page and copy to the library. Printer bytes
 // go to the output stream, messages to the log stream in the CUPS format
-// (cups_log.h). SIGTERM stops the job at the next page, copy or end of page;
-// the document is still ended and released.
+// (cups_log.h). SIGTERM stops the job at the next page, copy, raster row
+// (while a page is read onto its canvas; the rest of that page is neither
+// read nor sent) or end of page, and inside the library's page work through
+// the request-exit callback; the document is still ended and released.
 //
 // Exit status: 0 after a completed or cancelled job, 1 for a usage error or
 // a raster file that cannot be opened.

@@ -179,4 +179,42 @@ TEST(FilterProgram, SigtermEndsTheJobCleanly) {
   EXPECT_EQ(Hex(child.out().substr(0, kLongStartBytes.size())), Hex(kLongStartBytes));
 }
 
+// SIGTERM while a large page is being read stops the reading at the next
+// row. The page's rows after the signal never arrive and standard input
+// stays open: a filter that went on reading the page (or sent it to the
+// library) would wait for them until the test gives up; one that stops
+// ends the job, with the document still ended and released.
+TEST(FilterProgram, SigtermWhileAPageIsReadStopsAtTheNextRow) {
+  TempDir dir;
+  RasterPageSpec spec;  // Letter at 180 dpi: 1530 x 1980 pixels, 9 MB of rows
+  spec.x_res = spec.y_res = 180;
+  spec.row_count = 24;
+  RasterPage page = MakePage(spec);
+  uint32_t noise = 12345;  // incompressible rows, so the stream is 9 MB too
+  for (uint8_t& b : page.pixels) {
+    noise = noise * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(noise >> 16);
+  }
+  const std::string path = dir.File("big.ras");
+  ASSERT_TRUE(quill_test::WriteRasterFile(path, {page}));
+  const std::string raster = quill_filter_test::ReadFile(path);
+  ASSERT_GT(raster.size(), size_t{8} << 20);
+
+  Subprocess child(FilterArgs({"47", "user", "title", "1", ""}), HermeticEnv(), true, "myqueue");
+  ASSERT_TRUE(child.Write(raster.substr(0, 1 << 20)));  // about a tenth of the rows
+  ASSERT_TRUE(child.WaitForStderr("INFO: [quillfilter] page 1, 1/1 copies", kTimeoutMs))
+      << child.err();
+  child.Signal(SIGTERM);
+  // A few more rows wake a filter blocked in its read (one that still had
+  // rows in the pipe may have ended already); the rest never comes.
+  child.Write(raster.substr(1 << 20, 1 << 16), 2000);
+  EXPECT_EQ(child.Wait(20000), 0) << child.err().substr(0, 3000);
+  EXPECT_EQ(CountLine(child.err(), "DEBUG: [quillfilter] got cancel signal and exit"), 1);
+  EXPECT_EQ(CountLine(child.err(), "DEBUG: [quillfilter] end doc"), 1);
+  EXPECT_EQ(quill_filter_test::CountContaining(child.err(), "ProcessPageInternal"), 0);
+  EXPECT_EQ(Lines(child.err()).back(), "INFO: [quillfilter] Job 47 finished.");
+  // The document starts with its first page sent, so nothing was printed.
+  EXPECT_EQ(Hex(child.out()), "");
+}
+
 }  // namespace
