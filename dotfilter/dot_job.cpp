@@ -65,7 +65,7 @@ PageStore AllocatePageStore(const CUPS_PAGE_HEADER& h) {
 void SkipRows(cups_raster_t* ras, const CUPS_PAGE_HEADER& h) {
   std::vector<uint8_t> piece(std::min<size_t>(h.cupsBytesPerLine, size_t{1} << 16));
   if (piece.empty()) return;
-  while (!Canceled &&
+  while (!JobStopped() &&
          cupsRasterReadPixels(ras, piece.data(), static_cast<unsigned>(piece.size())) > 0) {
   }
 }
@@ -93,9 +93,10 @@ PageResult PrintPage(cups_raster_t* ras, const ppd_file_t* ppd, const CUPS_PAGE_
   // printed billions of times over from its empty store.
   unsigned rows = h.cupsHeight;
   for (unsigned k = 1; k <= copies; ++k) {
+    if (OutputError != 0) break;  // nothing can reach the printer any more
     Message("PAGE: %d, %u/%u copies\n", page, k, copies);
     StartPage(ppd, &h);
-    for (unsigned y = 0; y < rows && !Canceled; ++y) {
+    for (unsigned y = 0; y < rows && !JobStopped(); ++y) {
       if (y % kProgressRows == 0)
         Message("INFO: Printing page %d, %d%% complete...\n", page,
                 static_cast<int>(y * 100ULL / h.cupsHeight));
@@ -140,6 +141,9 @@ int RunJob(int argc, char* argv[], const DotIo& io) {
   if (!ras) Message("DEBUG: No raster data in the input\n");
   Canceled = 0;
   signal(SIGTERM, CancelJob);
+  // A printer stream whose reader went away must fail the write with EPIPE
+  // (and give the job its ERROR line), not end the process without a word.
+  signal(SIGPIPE, SIG_IGN);
 
   ppd_file_t* ppd = io.ppd_path ? ppdOpenFile(io.ppd_path) : nullptr;
   ReadCapabilities(ppd);
@@ -153,7 +157,7 @@ int RunJob(int argc, char* argv[], const DotIo& io) {
   while (cupsRasterReadHeader2(ras, &header)) {
     ++page;
     TraceHeader(header);
-    if (Canceled) break;
+    if (JobStopped()) break;
     std::string why;
     if (!CheckPageHeader(Model, header, &why)) {
       // The page is dropped, the job goes on with the next one; the exit
@@ -161,7 +165,7 @@ int RunJob(int argc, char* argv[], const DotIo& io) {
       Message("ERROR: Unable to print page %d - %s\n", page, why.c_str());
       status = 1;
       SkipRows(ras, header);
-      if (Canceled) break;
+      if (JobStopped()) break;
       continue;
     }
     if (PrintPage(ras, ppd, header, page) == PageResult::kNoMemory) {
@@ -171,12 +175,16 @@ int RunJob(int argc, char* argv[], const DotIo& io) {
       status = 1;
       break;
     }
-    if (Canceled) break;
+    if (JobStopped()) break;
   }
 
   EndDoc(&header);
   Emit(EscReset());
   FlushOutput();
+  if (OutputError != 0) {
+    Message("ERROR: Unable to send print data to the printer - %s\n", strerror(OutputError));
+    status = 1;
+  }
 
   if (ppd) ppdClose(ppd);
   if (ras) cupsRasterClose(ras);

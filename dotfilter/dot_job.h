@@ -22,9 +22,14 @@ void CancelJob(int sig);
 // raster from the file or standard input. Printer bytes go to the printer
 // stream, messages to the message stream (dot_output.h). Returns the exit
 // status: 0 when the job was printed (or cancelled by SIGTERM), 1 for wrong
-// arguments, unreadable input or a page that cannot be printed.
-// Same as RunFilter(argc, argv, io) with io.ppd_path = getenv("PPD") and
-// the other members at their defaults.
+// arguments, unreadable input, a page that cannot be printed (it is skipped
+// with an ERROR line and the job goes on) or a failed printer stream: a
+// write or flush that fails (EPIPE when the backend went away, ENOSPC, ...)
+// stops the job at the next row, nothing more is written, and the job ends
+// with "ERROR: Unable to send print data to the printer - <error>". SIGPIPE
+// is ignored so that such a write fails instead of killing the process.
+// This form is RunFilter(argc, argv, io) with io.ppd_path = getenv("PPD")
+// and the other members at their defaults.
 int RunFilter(int argc, char* argv[]);
 
 // Runs one job with the streams and PPD of io; returns the exit status as
@@ -32,7 +37,8 @@ int RunFilter(int argc, char* argv[]);
 //
 // In-process use (tests, fuzzers): quilldot keeps its job in process-wide
 // variables (dot_state.h); every call starts by resetting all of them to
-// their state in a fresh process (cancellation flag included) and ends by
+// their state in a fresh process (cancellation flag and printer-stream
+// error included; SIGTERM handled and SIGPIPE ignored in the host) and ends by
 // releasing the page buffers and restoring the default streams, so repeated
 // calls in one process behave like separate processes. Requires: argv holds
 // argc non-null strings. When io.in_fd >= 0 the raster is read from it

@@ -16,6 +16,7 @@ int LogoMethod = 0;
 int PaperType = 0;
 
 volatile sig_atomic_t Canceled = 0;
+int OutputError = 0;
 
 int NumPlanes = 0;
 uint8_t* Planes[kMaxPlanes] = {};
@@ -52,6 +53,7 @@ void ResetState() {
   Model = HasCutter = HasDrawer = HasBlackMark = MaxWidth = 0;
   CuttingMethod = DrawerMethod = BlackMarkMethod = LogoMethod = PaperType = 0;
   Canceled = 0;
+  OutputError = 0;
   NumPlanes = 0;
   for (uint8_t*& p : Planes) p = nullptr;
   Free(&RowBuffer);

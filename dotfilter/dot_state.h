@@ -45,6 +45,13 @@ extern int PaperType;
 // Set to 1 by the SIGTERM handler; polled between rows, copies and pages.
 extern volatile sig_atomic_t Canceled;
 
+// errno of the first failed write or flush of the printer stream (0: none);
+// set by Emit and FlushOutput (dot_output.h). Polled with Canceled.
+extern int OutputError;
+
+// The job is to stop: cancelled, or the printer stream failed.
+inline bool JobStopped() { return Canceled != 0 || OutputError != 0; }
+
 // --- Current page ---------------------------------------------------------
 extern int NumPlanes;                 // colour planes of a raster row
 extern uint8_t* Planes[kMaxPlanes];   // plane i of the current row (in RowBuffer)

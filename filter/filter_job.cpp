@@ -25,17 +25,36 @@ namespace {
 // the library through check_if_exit.
 volatile sig_atomic_t Canceled = 0;
 
+// errno of the first failed write of printer bytes (0: none). Once set, no
+// further byte is written and the job ends as if cancelled, with an ERROR
+// line instead of converting the rest of the job into a dead stream.
+int OutputError = 0;
+
+// The job is to stop: cancelled, or the printer stream failed.
+bool Stopping() { return Canceled != 0 || OutputError != 0; }
+
+// The debug line of a stop at a cancellation point (none for a failed
+// printer stream, which gets its ERROR line at the end of the job).
+void LogStop() {
+  if (Canceled) logd("got cancel signal and exit\n");
+}
+
 constexpr const char* kStartDocLong = ":start_doc=1B1D1E000C041B1D1F1B7803";
 constexpr const char* kStartDocShort = ":start_doc=1B1D1E000C041B1D1F";
 
 }  // namespace
 
 int default_write(void* hdl, const void* data, unsigned int len) {
-  if (len == 0) return 0;
-  return static_cast<int>(std::fwrite(data, 1, len, static_cast<FILE*>(hdl)));
+  if (len == 0 || OutputError != 0) return 0;
+  errno = 0;
+  const size_t written = std::fwrite(data, 1, len, static_cast<FILE*>(hdl));
+  if (written < len) OutputError = errno != 0 ? errno : EIO;
+  return static_cast<int>(written);
 }
 
-int check_if_exit(void* param) { return *static_cast<volatile sig_atomic_t*>(param); }
+int check_if_exit(void* param) {
+  return *static_cast<volatile sig_atomic_t*>(param) != 0 || OutputError != 0 ? 1 : 0;
+}
 
 void CancelJob(int /*sig*/) { Canceled = 1; }
 
@@ -52,6 +71,13 @@ void InstallCancelHandler() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
+  // A printer stream whose reader went away must fail the write with EPIPE
+  // (and give the job its ERROR line), not end the process without a word.
+  struct sigaction ignore;
+  std::memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 void LogHeader(const cups_page_header2_t& h, int model) {
@@ -86,7 +112,7 @@ void LogHeader(const cups_page_header2_t& h, int model) {
 void DrainPage(cups_raster_t* ras, const cups_page_header2_t& header) {
   std::vector<uint8_t> piece(std::min<size_t>(header.cupsBytesPerLine, size_t{1} << 16));
   if (piece.empty()) return;
-  while (!Canceled &&
+  while (!Stopping() &&
          cupsRasterReadPixels(ras, piece.data(), static_cast<unsigned>(piece.size())) > 0) {
   }
 }
@@ -103,7 +129,7 @@ class FilterJob {
     cups_page_header2_t header;
     while (cupsRasterReadHeader2(ras_, &header)) {
       LogHeader(header, model_);
-      if (Canceled) return;
+      if (Stopping()) return;
       if (!RunPage(header)) return;
     }
   }
@@ -152,21 +178,21 @@ class FilterJob {
       for (unsigned icopy = 0; icopy < header.NumCopies; ++icopy) {
         logi("page %d, %d/%d copies\n", page_, static_cast<int>(icopy + 1),
              static_cast<int>(header.NumCopies));
-        if (Canceled) {
-          logd("got cancel signal and exit\n");
+        if (Stopping()) {
+          LogStop();
           return false;
         }
         if (icopy == 0) FillCanvas(header, layout, geo, line, canvas.get());
-        if (Canceled) {  // while the canvas was filled: the page is not sent
-          logd("got cancel signal and exit\n");
+        if (Stopping()) {  // while the canvas was filled: the page is not sent
+          LogStop();
           return false;
         }
         SendCopy(header, layout, geo, canvas.get());
       }
     }
     DrainPage(ras_, header);  // skipped pages and pages without copies
-    if (Canceled) {
-      logd("got cancel signal and exit\n");
+    if (Stopping()) {
+      LogStop();
       return false;
     }
     return true;
@@ -184,7 +210,7 @@ class FilterJob {
     uint32_t white_to = 0;  // rows [0, white_to) are done
     if (!line.empty()) {
       for (uint32_t row = 0; row < header.cupsHeight; ++row) {
-        if (Canceled) return;
+        if (Stopping()) return;
         if (cupsRasterReadPixels(ras_, line.data(), header.cupsBytesPerLine) == 0) break;
         const int64_t y = CanvasRowOf(geo, row);
         if (y < 0) continue;
@@ -311,6 +337,7 @@ int RunFilter(int argc, char* argv[], const FilterIo& io) {
   RasterStream ras(cupsRasterOpen(fd, CUPS_RASTER_READ), cupsRasterClose);
 
   Canceled = 0;
+  OutputError = 0;
   InstallCancelHandler();
 
   PpdFile ppd(io.ppd_path != nullptr ? ppdOpenFile(io.ppd_path) : nullptr, ppdClose);
@@ -339,14 +366,21 @@ int RunFilter(int argc, char* argv[], const FilterIo& io) {
   FilterJob job(io, ras.get(), model, doc, BaseOptions(model, color_mode), cp);
   if (ras) job.Run();
   job.Finish();
-  std::fflush(io.out);
+  errno = 0;
+  if (std::fflush(io.out) != 0 && OutputError == 0) OutputError = errno != 0 ? errno : EIO;
 
   if (own_fd) close(fd);
-  logi("Job %s finished.\n", argv[1]);
+  int status = 0;
+  if (OutputError != 0) {
+    loge("Unable to send print data to the printer - %s\n", std::strerror(OutputError));
+    status = 1;
+  } else {
+    logi("Job %s finished.\n", argv[1]);
+  }
   dest.reset();
   ppd.reset();
   ras.reset();
-  return 0;
+  return status;
 }
 
 }  // namespace quill_filter

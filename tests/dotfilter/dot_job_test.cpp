@@ -1,5 +1,6 @@
 // The job flow of quilldot run as CUPS runs it: arguments, input, copies,
-// progress and trace lines, refused page headers and SIGTERM.
+// progress and trace lines, refused page headers, a failing printer stream,
+// SIGTERM and the in-process entry.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 
 #include <csignal>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -424,6 +426,73 @@ char ProcessState(pid_t pid) {
 std::string FileText(const std::string& path) {
   const Bytes b = ReadFileBytes(path);
   return std::string(b.begin(), b.end());
+}
+
+// Runs quilldot on the raster file with standard output on `out_fd` (the
+// parent's copy is closed), SIGPIPE at its default as a spooler leaves it,
+// standard error into a file. Returns status, signal and messages.
+RunResult RunWithOutput(const std::string& raster_path, int out_fd) {
+  TempDir dir;
+  const std::string err_path = dir.File("err");
+  std::vector<std::string> storage = JobArgs(raster_path);
+  std::vector<char*> argv;
+  for (std::string& a : storage) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const std::string program = QuilldotPath();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    dup2(out_fd, 1);
+    dup2(err, 2);
+    signal(SIGPIPE, SIG_DFL);
+    setenv("CUPS_SERVER", "/nonexistent/quill-test-cups.sock", 1);
+    unsetenv("PPD");
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out_fd);
+  RunResult r;
+  WaitChild(pid, 60, &r);
+  r.err = FileText(err_path);
+  return r;
+}
+
+// A printer stream that fails (the backend went away: a pipe without
+// reader; a full disk: /dev/full) ends the job with an ERROR line and
+// status 1 instead of a silent SIGPIPE death or a job that prints into the
+// void: no page after the failure is started.
+TEST(DotJob, FailedPrinterStreamEndsTheJobWithAnError) {
+  TempDir dir;
+  std::vector<RasterPage> pages;
+  for (unsigned i = 0; i < 5; ++i)
+    pages.push_back(MakePage(Header8(2000, 64), RandomDots(2000, 64, 60 + i, 50)));
+  ASSERT_TRUE(WriteRaster(dir.File("job.ras"), pages));  // 16 KB of bands a page
+  struct Case {
+    const char* what;
+    int fd;
+    const char* error;
+  };
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);  // nobody reads
+  const Case cases[] = {
+      {"pipe without reader", fds[1], "ERROR: Unable to send print data to the printer - "
+                                      "Broken pipe\n"},
+      {"full device", open("/dev/full", O_WRONLY),
+       "ERROR: Unable to send print data to the printer - No space left on device\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_GE(c.fd, 0);
+    const RunResult r = RunWithOutput(dir.File("job.ras"), c.fd);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(CountOf(r.err, c.error), 1) << r.err;
+    EXPECT_EQ(CountOf(r.err, "PAGE: 2,"), 0) << r.err;
+    EXPECT_EQ(CountOf(r.err, "Job 7 finished"), 0);
+  }
 }
 
 bool WriteAll(int fd, const uint8_t* data, size_t len) {
