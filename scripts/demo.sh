@@ -25,16 +25,10 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs" --target quillcore quillfilter quilldot quillconvert quill_ppds >/dev/null
 
 testpage=/usr/share/cups/data/default-testpage.pdf
+# shellcheck source=lib/private-cupsd.sh
+source scripts/lib/private-cupsd.sh
 work=$(mktemp -d /tmp/quill-demo.XXXXXX)
-cupsd_pid=
-cleanup() {
-  if [[ -n "$cupsd_pid" ]]; then
-    kill "$cupsd_pid" 2>/dev/null || true
-    wait "$cupsd_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'rm -rf "$work"' EXIT
 
 # CUPS runs filters as an unprivileged user and refuses filters that others
 # may write: the scratch install is root-owned, 0755, readable by all.
@@ -89,57 +83,9 @@ cupsfilter_job receipt quill-rp80.ppd '^PAGE: [0-9]+, 1/'
 # The red/black choice is a queue option, which only a print server has: a
 # private cupsd on a loopback port with a file: queue.
 redblack_job() {
-  local root=$work/cups port start end id state pages
-  mkdir -p "$root"/{conf,spool/tmp,log,cache,state}
-  chmod -R 0755 "$root"
-  # A loopback port nobody answers on.
-  for _ in $(seq 50); do
-    port=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
-  done
-  cat >"$root/conf/cups-files.conf" <<EOF
-ServerRoot $root/conf
-RequestRoot $root/spool
-TempDir $root/spool/tmp
-CacheDir $root/cache
-StateDir $root/state
-ServerBin /usr/lib/cups
-DataDir /usr/share/cups
-AccessLog $root/log/access_log
-ErrorLog $root/log/error_log
-PageLog $root/log/page_log
-FileDevice Yes
-SystemGroup root
-EOF
-  cat >"$root/conf/cupsd.conf" <<EOF
-LogLevel debug
-Listen 127.0.0.1:$port
-Browsing No
-WebInterface No
-DefaultAuthType None
-<Location />
-  Order allow,deny
-  Allow 127.0.0.1
-</Location>
-<Location /admin>
-  Order allow,deny
-  Allow 127.0.0.1
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-  export CUPS_SERVER=127.0.0.1:$port
-  /usr/sbin/cupsd -f -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" \
-    >"$work/cupsd.out" 2>&1 &
-  cupsd_pid=$!
-  for _ in $(seq 100); do
-    lpstat -r >/dev/null 2>&1 && break
-    sleep 0.2
-  done
-  lpstat -r >/dev/null 2>&1 || fail "starting cupsd" "$work/cupsd.out"
+  local root=$work/cups start end id state pages
+  pcupsd_start "$root" --port --serverbin /usr/lib/cups --datadir /usr/share/cups ||
+    fail "starting cupsd" "$root/log/stdout"
 
   local output=$work/ink3.prn
   : >"$output"
@@ -163,10 +109,7 @@ EOF
   pages=$(grep -oE "\[Job $id\] Set job-printer-state-message to \"\[quillfilter\] page [0-9]+, 1/" \
     "$root/log/error_log" | sort -u | wc -l)
   report ink3-redblack "$pages" out/ink3-redblack.prn "$start" "$end"
-  kill "$cupsd_pid"
-  wait "$cupsd_pid" 2>/dev/null || true
-  cupsd_pid=
-  unset CUPS_SERVER
+  pcupsd_stop
 }
 redblack_job
 
