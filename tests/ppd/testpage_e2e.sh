@@ -24,7 +24,8 @@
 #   - quilldot PPDs: the one-bit raster page gstoraster makes for the PPD
 #     (the chain up to our filter) is the reference, dot for dot.
 # Then two planted faults must fail the comparison: black and red swapped
-# on ink3, the page shifted by 2 mm on dm9.
+# on ink3, the page shifted by 2 mm on dm9 (QUILL_TESTPAGE_FAULTS=1 tries
+# every fault testpage_compare can plant on every output).
 #
 # Prints a table: model, route, plane, ink coverage ours and Ghostscript's,
 # worst cell difference and the tolerance. Needs root (cupsd runs filters
@@ -154,3 +155,18 @@ compare_args quill-ink3.ppd queue
 compare_args quill-dm9.ppd queue
 "$compare" "${ARGS[@]}" --plant shift >"$tmp/planted" 2>&1 && fail "a shift of 2 mm on dm9 passes: $(cat "$tmp/planted")"
 echo "planted faults fail: ink3 black/red swapped, dm9 shifted by 2 mm"
+
+# QUILL_TESTPAGE_FAULTS=1: every planted fault on every output, the worst
+# cell of each (a look at how far above the tolerance they land).
+if [[ "${QUILL_TESTPAGE_FAULTS:-0}" == 1 ]]; then
+  for ppd in "${ppds[@]}"; do
+    for route in cupsfilter queue; do
+      compare_args "$ppd" "$route"
+      for fault in shift mirror half scale swap; do
+        [[ $fault == swap && " ${ARGS[*]} " != *" black,red "* ]] && continue
+        res=$("$compare" "${ARGS[@]}" --plant "$fault" 2>&1 || true)
+        echo "fault $(quill_model "$ppd") $route $fault $(awk '{ printf "%s %s %s; ", $1, $8, $13 }' <<<"$res")"
+      done
+    done
+  done
+fi
