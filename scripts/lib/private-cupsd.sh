@@ -21,8 +21,11 @@
 #                       `cups-config --serverbin`)
 #   --filter FILE       (repeatable) FILE also runs as ROOT/serverbin/filter/
 #                       <its name>: ServerBin becomes a link farm of DIR's
-#                       entries and filters plus these. Without --filter the
-#                       server uses DIR itself.
+#                       entries, filters and backends plus these. Without
+#                       --filter or --backend the server uses DIR itself.
+#   --backend FILE      (repeatable) FILE is also the backend ROOT/serverbin/
+#                       backend/<its name> (the URI scheme of its devices),
+#                       with a link farm as for --filter
 #   --datadir DIR       the DataDir (default `cups-config --datadir`)
 #   --model DIR         model/ of the DataDir is DIR: DataDir becomes a link
 #                       farm of DIR's other entries
@@ -69,7 +72,7 @@ _pcupsd_farm() {
 pcupsd_start() {
   local root=$1
   shift
-  local use_port=0 log_level=debug model= conf_lines=() filters=()
+  local use_port=0 log_level=debug model= conf_lines=() filters=() backends=()
   local serverbin datadir
   serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
   datadir=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)
@@ -79,6 +82,7 @@ pcupsd_start() {
       --log-level) log_level=$2; shift ;;
       --serverbin) serverbin=$2; shift ;;
       --filter) filters+=("$2"); shift ;;
+      --backend) backends+=("$2"); shift ;;
       --datadir) datadir=$2; shift ;;
       --model) model=$2; shift ;;
       --conf) conf_lines+=("$2"); shift ;;
@@ -93,12 +97,20 @@ pcupsd_start() {
   PCUPSD_LOG=$root/log/error_log
 
   local server_serverbin=$serverbin server_datadir=$datadir f
-  if [[ ${#filters[@]} -gt 0 ]]; then
+  if [[ ${#filters[@]} -gt 0 || ${#backends[@]} -gt 0 ]]; then
     server_serverbin=$root/serverbin
-    _pcupsd_farm "$serverbin" "$server_serverbin" filter
-    _pcupsd_farm "$serverbin/filter" "$server_serverbin/filter" ""
+    mkdir -p "$server_serverbin"
+    for f in "$serverbin"/*; do
+      case $(basename "$f") in
+        filter | backend) _pcupsd_farm "$f" "$server_serverbin/$(basename "$f")" "" ;;
+        *) ln -s "$f" "$server_serverbin/" ;;
+      esac
+    done
     for f in "${filters[@]}"; do
       ln -sf "$f" "$server_serverbin/filter/"
+    done
+    for f in "${backends[@]}"; do
+      ln -sf "$f" "$server_serverbin/backend/"
     done
   fi
   if [[ -n "$model" ]]; then
@@ -128,6 +140,7 @@ DataDir $server_datadir
 AccessLog $root/log/access_log
 ErrorLog $root/log/error_log
 PageLog $root/log/page_log
+Printcap $root/printcap
 FileDevice Yes
 SystemGroup root
 EOF
