@@ -14,12 +14,16 @@
 #   - every job is completed (the ones that are not are named, with their
 #     state, and the test fails);
 #   - every job's bytes equal those of the first job of its queue.
-# The outputs of one queue can be equal because every filter process
-# screens from the same start: the even-toned screen draws its first error
-# line from rand(), and nothing in quillfilter's process seeds it, so every
-# process starts from the C library's fixed initial seed (quilldot prints
-# gstoraster's dots and draws nothing). A seed taken from the clock or the
-# process would fail this test.
+# Why the outputs of one queue can be equal although the even-toned screen
+# (every quillfilter PPD) draws its first error line from rand(): nothing in
+# a filter process seeds rand(), so each one starts from the C library's
+# fixed initial seed; and the screen clears its error line on a row of
+# paper, which every page's first row is (every PPD's imageable area starts
+# below the sheet's top edge), so the random start never decides a dot.
+# quilldot prints gstoraster's dots and draws nothing. What this test
+# catches: a filter whose bytes depend on the time, the process, the other
+# jobs running beside it or the order of the jobs, a lost or cut job, a
+# hung job.
 # Needs root (cupsd runs filters unprivileged only when started by root):
 # skipped (77) otherwise.
 set -euo pipefail
