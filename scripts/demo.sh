@@ -33,9 +33,9 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs" \
   --target quillcore quillfilter quilldot quillconvert quillpreview quill_ppds >/dev/null
 
-# shellcheck source=lib/private-cupsd.sh
+# shellcheck source=scripts/lib/private-cupsd.sh
 source scripts/lib/private-cupsd.sh
-# shellcheck source=lib/quill-models.sh
+# shellcheck source=scripts/lib/quill-models.sh
 source scripts/lib/quill-models.sh
 
 testpage=/usr/share/cups/data/default-testpage.pdf
@@ -53,14 +53,14 @@ fail() {  # what log-file
 chmod 0755 "$work"
 cmake --install build --prefix "$work/prefix" >/dev/null
 chmod -R go-w,a+rX "$work/prefix"
-filters=$work/prefix/lib/cups/filter
+filter_dir=$work/prefix/lib/cups/filter
 preview=$work/prefix/bin/quillpreview
 mkdir -p out
 rm -f out/*.prn out/*.png
 
 # The private server; its cups-files.conf (ServerBin with our filters) also
 # serves cupsfilter, so every PPD is used exactly as generated.
-pcupsd_start "$work/cups" --filter "$filters/quillfilter" --filter "$filters/quilldot" ||
+pcupsd_start "$work/cups" --filter "$filter_dir/quillfilter" --filter "$filter_dir/quilldot" ||
   fail "starting cupsd" "$work/cups/log/stdout"
 cups_files=$work/cups/conf/cups-files.conf
 

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced, not run: a private CUPS scheduler for scripts and tests.
 #
 #   source scripts/lib/private-cupsd.sh
@@ -41,7 +42,7 @@
 # earlier. Every wait is bounded.
 
 PCUPSD_PID=
-PCUPSD_ROOT=
+export PCUPSD_ROOT=
 PCUPSD_LOG=
 _pcupsd_prev_exit_trap=
 
@@ -72,7 +73,7 @@ _pcupsd_farm() {
 pcupsd_start() {
   local root=$1
   shift
-  local use_port=0 log_level=debug model= conf_lines=() filters=() backends=()
+  local use_port=0 log_level=debug model="" conf_lines=() filters=() backends=()
   local serverbin datadir
   serverbin=$(cups-config --serverbin 2>/dev/null || echo /usr/lib/cups)
   datadir=$(cups-config --datadir 2>/dev/null || echo /usr/share/cups)

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced, not run: how the CUPS test page is printed through each generated
 # PPD, shared by scripts/demo.sh and the end-to-end tests of tests/ppd/.
 #

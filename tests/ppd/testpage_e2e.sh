@@ -95,7 +95,7 @@ done
 # compare_args PPD ROUTE: sets ARGS, the comparison of the route's output
 # with the page as Ghostscript renders it for the PPD.
 compare_args() {
-  local ppd=$1 route=$2 model xres yres dim area filter
+  local ppd=$1 route=$2 model xres yres filter
   model=$(quill_model "$ppd")
   ARGS=(--prn "$tmp/$model-$route.prn")
   filter=$(ppd_value "$build/ppd/$ppd" cupsFilter)
@@ -130,8 +130,8 @@ compare_args() {
   ARGS+=(--ref "$ref" --tone gamma --sheet "${sw}x${sh}" --ref-at "$cx0,$cy0"
     --clip "$cx0,$cy0,$cx1,$cy1")
   # The 24-pin printer's options have no gamma; it always prints two inks.
-  [[ "$(ppd_word "$build/ppd/$ppd" cupsModelNumber)" == 1 ]] && ARGS+=(--gamma 1 --planes black,red)
-  [[ "$model" == ink3 && "$route" == queue ]] && ARGS+=(--planes black,red)
+  [[ "$(ppd_word "$build/ppd/$ppd" cupsModelNumber)" == 1 ]] && ARGS+=(--gamma 1 --planes "black,red")
+  [[ "$model" == ink3 && "$route" == queue ]] && ARGS+=(--planes "black,red")
   return 0
 }
 
