@@ -31,7 +31,7 @@
 #   --model DIR         model/ of the DataDir is DIR: DataDir becomes a link
 #                       farm of DIR's other entries
 #   --conf LINE         (repeatable) one more line of cupsd.conf
-# It waits (at most 30 s) until the server answers lpstat -r, and returns 1
+# It waits (at most 30 s) until lpstat -r says the server is running, and returns 1
 # with the server's output on stderr when it does not. It sets PCUPSD_PID
 # (the server's pid), PCUPSD_ROOT, PCUPSD_LOG (the error log) and exports
 # CUPS_SERVER, so lp, lpadmin and lpstat talk to this server.
@@ -68,6 +68,12 @@ _pcupsd_farm() {
   for entry in "$1"/*; do
     [[ "$(basename "$entry")" == "$3" ]] || ln -s "$entry" "$2/"
   done
+}
+
+# _pcupsd_answers: true when the server answers (lpstat -r exits 0 either
+# way; only its words tell).
+_pcupsd_answers() {
+  [[ "$(lpstat -r 2>/dev/null)" == "scheduler is running" ]]
 }
 
 pcupsd_start() {
@@ -185,11 +191,11 @@ EOF
   PCUPSD_PID=$!
   export CUPS_SERVER=$listen
   for _ in $(seq 150); do
-    lpstat -r >/dev/null 2>&1 && return 0
+    _pcupsd_answers && return 0
     kill -0 "$PCUPSD_PID" 2>/dev/null || break
     sleep 0.2
   done
-  lpstat -r >/dev/null 2>&1 && return 0
+  _pcupsd_answers && return 0
   cat "$root/log/stdout" >&2
   _pcupsd_fail "cupsd does not answer on $listen"
 }
@@ -241,11 +247,11 @@ pcupsd_submit() {
 pcupsd_wait_jobs() {
   local deadline=$((SECONDS + $1))
   while ((SECONDS < deadline)); do
-    [[ -z "$(lpstat -o 2>/dev/null)" ]] && return 0
+    [[ -z "$(lpstat -o 2>/dev/null)" ]] && _pcupsd_answers && return 0
     grep -q '\] Job stopped' "$PCUPSD_LOG" 2>/dev/null && break
     sleep 0.2
   done
-  [[ -z "$(lpstat -o 2>/dev/null)" ]] && return 0
+  [[ -z "$(lpstat -o 2>/dev/null)" ]] && _pcupsd_answers && return 0
   echo "private-cupsd: jobs not done (waited at most $1 s):" >&2
   lpstat -l -o >&2 || true
   return 1

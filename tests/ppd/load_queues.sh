@@ -66,9 +66,8 @@ queues=()
 for ppd in "${ppds[@]}"; do
   model=$(quill_model "$ppd")
   mapfile -t options < <(quill_queue_options "$model")
-  timeout 60 lpadmin -p "$model" -E -v "quilljob:$out" -P "$build/ppd/$ppd" \
-    -o printer-error-policy=abort-job "${options[@]}" 2>&1 |
-    { grep -v 'Printer drivers are deprecated' || true; }
+  msg=$(timeout 60 lpadmin -p "$model" -E -v "quilljob:$out" -P "$build/ppd/$ppd" \
+    -o printer-error-policy=abort-job "${options[@]}" 2>&1) || fail "lpadmin -p $model: $msg"
   queues+=("$model")
 done
 
