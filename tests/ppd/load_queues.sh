@@ -33,27 +33,9 @@ shift 2
 ppds=("$@")
 
 here=$(cd "$(dirname "$0")" && pwd)
-testpage=/usr/share/cups/data/default-testpage.pdf
-for tool in /usr/sbin/cupsd /usr/sbin/lpadmin /usr/bin/lp /usr/bin/lpstat; do
-  [[ -x "$tool" ]] || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-[[ -r "$testpage" ]] || { echo "SKIP: no CUPS test page ($testpage)"; exit 77; }
-[[ $(id -u) -eq 0 ]] || { echo "SKIP: a private cupsd needs root to run its filters"; exit 77; }
-
-# shellcheck source=../../scripts/lib/private-cupsd.sh
-source "$here/../../scripts/lib/private-cupsd.sh"
-# shellcheck source=../../scripts/lib/quill-models.sh
-source "$here/../../scripts/lib/quill-models.sh"
-
-tmp=$(mktemp -d /tmp/quill-load-XXXXXX)
-chmod 755 "$tmp"
-trap 'rm -rf "$tmp"' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  [[ -f "$tmp/cups/log/error_log" ]] && grep -E '\] (Job|PID .* stopped|.*ERROR)' "$tmp/cups/log/error_log" |
-    tail -n 40 >&2
-  exit 1
-}
+# shellcheck source=queue_test_setup.sh
+source "$here/queue_test_setup.sh"
+queue_test_setup load
 
 pcupsd_start "$tmp/cups" --filter "$build/filter/quillfilter" --filter "$build/dotfilter/quilldot" \
   --backend "$here/quilljob" --conf "MaxJobs 0" --conf "PreserveJobHistory Yes" ||

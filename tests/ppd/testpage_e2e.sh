@@ -37,26 +37,9 @@ shift 2
 ppds=("$@")
 
 here=$(cd "$(dirname "$0")" && pwd)
-testpage=/usr/share/cups/data/default-testpage.pdf
-for tool in /usr/sbin/cupsd /usr/sbin/lpadmin /usr/bin/lp /usr/bin/lpstat /usr/sbin/cupsfilter gs; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
-[[ -r "$testpage" ]] || { echo "SKIP: no CUPS test page ($testpage)"; exit 77; }
-[[ $(id -u) -eq 0 ]] || { echo "SKIP: a private cupsd needs root to run its filters"; exit 77; }
-
-# shellcheck source=../../scripts/lib/private-cupsd.sh
-source "$here/../../scripts/lib/private-cupsd.sh"
-# shellcheck source=../../scripts/lib/quill-models.sh
-source "$here/../../scripts/lib/quill-models.sh"
-
-tmp=$(mktemp -d /tmp/quill-testpage-XXXXXX)
-chmod 755 "$tmp"
-trap 'rm -rf "$tmp"' EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  [[ -f "$tmp/cups/log/error_log" ]] && tail -n 40 "$tmp/cups/log/error_log" >&2
-  exit 1
-}
+# shellcheck source=queue_test_setup.sh
+source "$here/queue_test_setup.sh"
+queue_test_setup testpage /usr/sbin/cupsfilter gs
 
 pcupsd_start "$tmp/cups" --filter "$build/filter/quillfilter" --filter "$build/dotfilter/quilldot" ||
   fail "cupsd did not start"
