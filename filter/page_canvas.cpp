@@ -1,5 +1,7 @@
 #include "page_canvas.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -95,9 +97,31 @@ PageGeometry ComputeGeometry(const cups_page_header2_t& header) {
   return geo;
 }
 
+void CanvasDeleter::operator()(uint8_t* p) const {
+  if (p != nullptr) munmap(p, length);
+}
+
 CanvasBuffer AllocateCanvas(uint64_t size) {
   if (size == 0 || size > kMaxCanvasBytes) return nullptr;
-  return CanvasBuffer(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size), 1)));
+  constexpr size_t kPage = 4096;
+  constexpr size_t kHuge = size_t{1} << 21;
+  const size_t length = (static_cast<size_t>(size) + kPage - 1) & ~(kPage - 1);
+  const bool huge = length >= kHuge;
+  // A huge-page canvas maps 2 MiB more and trims the ends to a 2 MiB start.
+  const size_t mapped = huge ? length + kHuge : length;
+  void* m = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (m == MAP_FAILED) return nullptr;
+  auto* base = static_cast<uint8_t*>(m);
+  uint8_t* start = base;
+  if (huge) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(base);
+    start = base + (((at + kHuge - 1) & ~uintptr_t{kHuge - 1}) - at);
+    if (start > base) munmap(base, static_cast<size_t>(start - base));
+    uint8_t* end = start + length;
+    if (end < base + mapped) munmap(end, static_cast<size_t>(base + mapped - end));
+    madvise(start, length, MADV_HUGEPAGE);  // a hint: without it, 4 KiB pages
+  }
+  return CanvasBuffer(start, CanvasDeleter{length});
 }
 
 void FillWhite(const PageGeometry& geo, PixelLayout layout, uint8_t* canvas) {
