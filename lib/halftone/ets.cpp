@@ -748,7 +748,14 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
   // pixel loop below.
   constexpr int kMinPaper = 16;
   bool paper[256];
-  for (int v = 0; v < 256; ++v) paper[v] = bytes[v].ink == 0;
+  int paper_values = 0;
+  for (int v = 0; v < 256; ++v) {
+    paper[v] = bytes[v].ink == 0;
+    paper_values += paper[v];
+  }
+  // With white (255) the only paper value, stretches of ink skip eight
+  // pixels at a time while no byte of them is 255.
+  const bool only_white = paper[255] && paper_values == 1;
   thread_local std::vector<std::pair<int, int>> segments;
   segments.clear();
   {
@@ -757,6 +764,15 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
     while (x < width) {
       if (!paper[src[x]]) {
         ++x;
+        if (only_white) {
+          uint64_t word;
+          while (x + 8 <= width) {
+            std::memcpy(&word, src + x, 8);
+            const uint64_t v = ~word;  // a 0 byte where src has 255
+            if (((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull) != 0) break;
+            x += 8;
+          }
+        }
         continue;
       }
       const int run = x;
