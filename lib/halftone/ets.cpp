@@ -380,6 +380,32 @@ inline void PrepareColumn(int x, int ax2, int ay2, int rlimit, int& rv, int& av,
   r_line[x] = rv + bv;
 }
 
+// PrepareColumn over columns hi, hi - 1, ..., lo (hi >= lo) when no
+// column's r + b exceeds rlimit: then neither the grown distance it keeps
+// (below r + b - bv) nor the restart value can reach the cap, and the step
+// carries u = r + b, which is also what r_line receives, so the chain from
+// column to column is one addition, one comparison and one selection.
+inline void PrepareColumnsUncapped(int hi, int lo, int ax2, int ay2, int& rv, int& av, int& bv,
+                                   int* __restrict r_line, int* __restrict a_line, int* __restrict b_line) {
+  int u = rv + bv, a = av, b = bv;
+  for (int x = hi; x >= lo; --x) {
+    const int restart = r_line[x] + b_line[x];
+    int un = u + a;
+    int an = a + 2 * ay2;
+    int bn = b;
+    KeepIfLess(un, restart, un, restart, an, a_line[x], bn, b_line[x]);
+    u = un;
+    a = an;
+    b = bn;
+    a_line[x] = a;
+    b_line[x] = b + 2 * ax2;
+    r_line[x] = u;
+  }
+  rv = u - b;
+  av = a;
+  bv = b;
+}
+
 // Four columns as one vector (GCC/Clang vector extensions: the compiler
 // picks the instructions the target has; 16 bytes is SSE2 on x86-64).
 typedef int Vec4 __attribute__((vector_size(16)));
@@ -456,6 +482,24 @@ void PrepareDistances(ETS_Ctx* etc) {
     int av = ay2;
     int bv = ax2;
     int x = pc->width - 1;
+    // Far from the cap (every column's r + b at most rlimit, the rule
+    // wherever dots are near), the column steps take the shorter form. The
+    // values are not negative, so the OR of a line bounds its largest value
+    // (and vectorises where a maximum would not).
+    unsigned or_r = 0, or_b = 0;
+    for (int i = 0; i <= x; ++i) {
+      or_r |= static_cast<unsigned>(r_line[i]);
+      or_b |= static_cast<unsigned>(b_line[i]);
+    }
+    const bool uncapped = uint64_t{or_r} + or_b <= static_cast<uint64_t>(rlimit);
+    auto columns = [&](int lo) {  // columns x down to lo, one by one
+      if (uncapped) {
+        PrepareColumnsUncapped(x, lo, ax2, ay2, rv, av, bv, r_line, a_line, b_line);
+        x = lo - 1;
+      } else {
+        for (; x >= lo; --x) PrepareColumn(x, ax2, ay2, rlimit, rv, av, bv, r_line, a_line, b_line);
+      }
+    };
     // Where blocks keep failing (near dots), fewer are tried: after n
     // failures in a row the next 4 << min(n, 4) columns go one by one.
     int failures = 0;
@@ -465,11 +509,10 @@ void PrepareDistances(ETS_Ctx* etc) {
         failures = 0;
         continue;
       }
-      const int lo = std::max(0, x - ((kBlock << std::min(failures, 4)) - 1));
-      for (; x >= lo; --x) PrepareColumn(x, ax2, ay2, rlimit, rv, av, bv, r_line, a_line, b_line);
+      columns(std::max(0, x - ((kBlock << std::min(failures, 4)) - 1)));
       ++failures;
     }
-    for (; x >= 0; --x) PrepareColumn(x, ax2, ay2, rlimit, rv, av, bv, r_line, a_line, b_line);
+    if (x >= 0) columns(0);
   }
 }
 
