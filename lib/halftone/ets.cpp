@@ -17,6 +17,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "quill/dither.h"
 #include "support/fi_bitmap.h"
 #include "support/log.h"
@@ -416,8 +420,15 @@ inline Vec4 Load4(const int* p) {
 }
 inline void Store4(int* p, Vec4 v) { std::memcpy(p, &v, sizeof v); }
 inline Vec4 Min4(Vec4 v, int cap) { return v > cap ? Vec4{} + cap : v; }
-// True when every lane of a comparison result is set.
+// True when every lane of a comparison result is set (lanes are 0 or -1),
+// and when any lane is.
+#if defined(__SSE2__)
+inline bool All4(Vec4 m) { return _mm_movemask_epi8(reinterpret_cast<__m128i>(m)) == 0xFFFF; }
+inline bool Any4(Vec4 m) { return _mm_movemask_epi8(reinterpret_cast<__m128i>(m)) != 0; }
+#else
 inline bool All4(Vec4 m) { return (m[0] & m[1] & m[2] & m[3]) != 0; }
+inline bool Any4(Vec4 m) { return (m[0] | m[1] | m[2] | m[3]) != 0; }
+#endif
 // The lanes moved down by one (lane i takes lane i + 1; the last keeps its own).
 inline Vec4 Next4(Vec4 v) { return __builtin_shuffle(v, Vec4{1, 2, 3, 3}); }
 constexpr Vec4 kLane = {0, 1, 2, 3};
@@ -651,10 +662,23 @@ void PaperRun(int x0, int x1, int ay2, int& r, int& a, int& b, int* __restrict r
     if (!(r + a < rl[0])) {
       const Vec4 al = Load4(a_line + x);
       if (All4(!(rl + al < Next4(rl)))) {
-        r = rl[kBlock - 1];
-        a = al[kBlock - 1];
-        b = b_line[x + kBlock - 1];
-        x += kBlock;
+        // Column x restarts, and so does each next one while its own
+        // distance is not above the grown distance of its left neighbour:
+        // a stretch that changes nothing, read eight columns at a time.
+        int i = x + kBlock - 1;
+        while (i + 2 * kBlock < x1) {
+          const Vec4 r0 = Load4(r_line + i), r1 = Load4(r_line + i + kBlock);
+          const Vec4 a0 = Load4(a_line + i), a1 = Load4(a_line + i + kBlock);
+          const Vec4 n0 = Load4(r_line + i + 1), n1 = Load4(r_line + i + kBlock + 1);
+          if (Any4((r0 + a0 < n0) | (r1 + a1 < n1))) break;
+          i += 2 * kBlock;
+        }
+        // Column i restarts; the stretch goes on to i + 1 when that one does.
+        while (i + 1 < x1 && !(r_line[i] + a_line[i] < r_line[i + 1])) ++i;
+        r = r_line[i];
+        a = a_line[i];
+        b = b_line[i];
+        x = i + 1;
         failures = 0;
         continue;
       }
