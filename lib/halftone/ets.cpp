@@ -439,7 +439,8 @@ constexpr int kSmallDistance = 1 << 30;
 
 // Four columns [lo, lo + 4) of the distance pass at once when every one of
 // them makes the same choice, which is the rule on paper away from dots and
-// edges; false (nothing done) otherwise. Entering from the right with the
+// edges; returns 1 when all four restarted (the first case below), 2 when
+// all grew, 0 (nothing done) otherwise. Entering from the right with the
 // running state (rv, av, bv):
 //  - if column lo + 3 restarts from its own state, each next column does so
 //    too exactly when min(r[i + 1], rlimit) + a[i + 1] + b[i + 1] (the
@@ -449,7 +450,7 @@ constexpr int kSmallDistance = 1 << 30;
 //    r = min(rv + k av + k (k - 1) ay2, rlimit), a = av + 2 k ay2, and all
 //    four grow when each grown distance plus bv stays below r + b there.
 // The comparisons are the plain pass's own 32-bit sums, in its order.
-inline bool PrepareBlock(int lo, int ax2, int ay2, int rlimit, int& rv, int& av, int& bv,
+inline int PrepareBlock(int lo, int ax2, int ay2, int rlimit, int& rv, int& av, int& bv,
                          int* __restrict r_line, int* __restrict a_line, int* __restrict b_line) {
   const Vec4 r = Load4(r_line + lo);
   const Vec4 b = Load4(b_line + lo);
@@ -457,25 +458,61 @@ inline bool PrepareBlock(int lo, int ax2, int ay2, int rlimit, int& rv, int& av,
     const Vec4 a = Load4(a_line + lo);
     // The last lane compares with itself, which always holds (a > 0).
     const Vec4 same = !(Min4(Next4(r), rlimit) + Next4(a) + Next4(b) < r + b);
-    if (!All4(same)) return false;
+    if (!All4(same)) return 0;
     Store4(r_line + lo, Min4(r, rlimit) + b);
     Store4(b_line + lo, b + 2 * ax2);
     rv = r[0] > rlimit ? rlimit : r[0];
     av = a[0];
     bv = b[0];
-    return true;
+    return 1;
   }
-  if (av >= kSmallIncrement || ay2 >= kSmallIncrement) return false;
+  if (av >= kSmallIncrement || ay2 >= kSmallIncrement) return 0;
   const Vec4 k = (kBlock - 1) - kLane;  // columns from the top of the block
   const Vec4 u = rv + k * av + k * (k - 1) * ay2;
   const Vec4 grown = Min4(u, rlimit) + av + 2 * k * ay2;
-  if (!All4(grown + bv < r + b)) return false;
+  if (!All4(grown + bv < r + b)) return 0;
   Store4(a_line + lo, av + 2 * (k + 1) * ay2);
   Store4(b_line + lo, Vec4{} + (bv + 2 * ax2));
   Store4(r_line + lo, Min4(grown, rlimit) + bv);
   rv = grown[0] > rlimit ? rlimit : grown[0];
   av += 2 * kBlock * ay2;
-  return true;
+  return 2;
+}
+
+// Restart blocks one after the other, right to left from column x, until
+// a block does not restart whole (PrepareBlock's first case with the sums
+// of each block kept in a vector, which also gives the test across the
+// block boundary); returns the new x. Entering with the running state
+// (rv, av, bv), which the blocks done replace.
+inline int PrepareRestarts(int x, int ax2, int rlimit, int& rv, int& av, int& bv, int* __restrict r_line,
+                           int* __restrict a_line, int* __restrict b_line) {
+  Vec4 s_prev = Vec4{} + (rv + av + bv);  // lane 0: the state entering the block
+  Vec4 mr_prev{}, a_prev{}, b_prev{};
+  bool done = false;
+  while (x >= kBlock - 1) {
+    const int lo = x - (kBlock - 1);
+    const Vec4 r = Load4(r_line + lo);
+    const Vec4 a = Load4(a_line + lo);
+    const Vec4 b = Load4(b_line + lo);
+    const Vec4 mr = Min4(r, rlimit);
+    const Vec4 sums = mr + a + b;  // what each column offers its left neighbour
+    const Vec4 next = __builtin_shuffle(sums, s_prev, Vec4{1, 2, 3, 4});
+    if (Any4(next < r + b)) break;
+    Store4(r_line + lo, mr + b);
+    Store4(b_line + lo, b + 2 * ax2);
+    s_prev = sums;
+    mr_prev = mr;
+    a_prev = a;
+    b_prev = b;
+    done = true;
+    x -= kBlock;
+  }
+  if (done) {
+    rv = mr_prev[0];
+    av = a_prev[0];
+    bv = b_prev[0];
+  }
+  return x;
 }
 
 // Carries the distance state of every plane to the next line, right to
@@ -495,15 +532,28 @@ void PrepareDistances(ETS_Ctx* etc) {
     int x = pc->width - 1;
     // Far from the cap (every column's r + b at most rlimit, the rule
     // wherever dots are near), the column steps take the shorter form. The
-    // values are not negative, so the OR of a line bounds its largest value
-    // (and vectorises where a maximum would not).
-    unsigned or_r = 0, or_b = 0;
-    for (int i = 0; i <= x; ++i) {
-      or_r |= static_cast<unsigned>(r_line[i]);
-      or_b |= static_cast<unsigned>(b_line[i]);
-    }
-    const bool uncapped = uint64_t{or_r} + or_b <= static_cast<uint64_t>(rlimit);
+    // values are not negative, so the OR of a line bounds its largest value.
+    // Worked out when the first column goes one by one (lines of paper
+    // mostly go in blocks and need it not), over the columns not done yet.
+    int uncapped = -1;  // not known yet
+    auto line_uncapped = [&]() {
+      const int n = x + 1;
+      Vec4 or_r{}, or_b{};
+      int i = 0;
+      for (; i + kBlock <= n; i += kBlock) {
+        or_r |= Load4(r_line + i);
+        or_b |= Load4(b_line + i);
+      }
+      unsigned r_bits = static_cast<unsigned>(or_r[0] | or_r[1] | or_r[2] | or_r[3]);
+      unsigned b_bits = static_cast<unsigned>(or_b[0] | or_b[1] | or_b[2] | or_b[3]);
+      for (; i < n; ++i) {
+        r_bits |= static_cast<unsigned>(r_line[i]);
+        b_bits |= static_cast<unsigned>(b_line[i]);
+      }
+      return uint64_t{r_bits} + b_bits <= static_cast<uint64_t>(rlimit) ? 1 : 0;
+    };
     auto columns = [&](int lo) {  // columns x down to lo, one by one
+      if (uncapped < 0) uncapped = line_uncapped();
       if (uncapped) {
         PrepareColumnsUncapped(x, lo, ax2, ay2, rv, av, bv, r_line, a_line, b_line);
         x = lo - 1;
@@ -515,9 +565,11 @@ void PrepareDistances(ETS_Ctx* etc) {
     // failures in a row the next 4 << min(n, 4) columns go one by one.
     int failures = 0;
     while (x >= kBlock - 1) {
-      if (PrepareBlock(x - (kBlock - 1), ax2, ay2, rlimit, rv, av, bv, r_line, a_line, b_line)) {
+      const int block = PrepareBlock(x - (kBlock - 1), ax2, ay2, rlimit, rv, av, bv, r_line, a_line, b_line);
+      if (block != 0) {
         x -= kBlock;
         failures = 0;
+        if (block == 1) x = PrepareRestarts(x, ax2, rlimit, rv, av, bv, r_line, a_line, b_line);
         continue;
       }
       columns(std::max(0, x - ((kBlock << std::min(failures, 4)) - 1)));
