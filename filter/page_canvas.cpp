@@ -185,7 +185,26 @@ void PlaceRow(const cups_page_header2_t& header, PixelLayout layout, const PageG
       const size_t bpp = geo.bytes_per_pixel;
       const uint8_t* in = line + static_cast<size_t>(first) * bpp;
       uint8_t* out = dst + static_cast<size_t>(geo.x_off + first) * bpp;
-      for (int64_t x = first; x < last; ++x, in += bpp, out += bpp) {
+      int64_t x = first;
+      if (bpp == 3) {
+        // White stays white with its bytes reversed: eight white pixels
+        // (24 bytes of 255) are copied as they are.
+        constexpr uint64_t kWhite = ~uint64_t{0};
+        for (; x + 8 <= last; x += 8, in += 24, out += 24) {
+          uint64_t w[3];
+          std::memcpy(w, in, sizeof w);
+          if ((w[0] & w[1] & w[2]) == kWhite) {
+            std::memcpy(out, w, sizeof w);
+            continue;
+          }
+          for (int i = 0; i < 8; ++i) {
+            out[3 * i] = in[3 * i + 2];
+            out[3 * i + 1] = in[3 * i + 1];
+            out[3 * i + 2] = in[3 * i];
+          }
+        }
+      }
+      for (; x < last; ++x, in += bpp, out += bpp) {
         out[0] = in[2];
         out[1] = in[1];
         out[2] = in[0];
