@@ -431,6 +431,15 @@ inline bool Any4(Vec4 m) { return (m[0] | m[1] | m[2] | m[3]) != 0; }
 #endif
 // The lanes moved down by one (lane i takes lane i + 1; the last keeps its own).
 inline Vec4 Next4(Vec4 v) { return __builtin_shuffle(v, Vec4{1, 2, 3, 3}); }
+// Lanes 1, 2, 3 of v, then lane 0 of w.
+#if defined(__SSE2__)
+inline Vec4 ShiftIn4(Vec4 v, Vec4 w) {
+  return reinterpret_cast<Vec4>(_mm_or_si128(_mm_srli_si128(reinterpret_cast<__m128i>(v), 4),
+                                             _mm_slli_si128(reinterpret_cast<__m128i>(w), 12)));
+}
+#else
+inline Vec4 ShiftIn4(Vec4 v, Vec4 w) { return __builtin_shuffle(v, w, Vec4{1, 2, 3, 4}); }
+#endif
 constexpr Vec4 kLane = {0, 1, 2, 3};
 constexpr int kBlock = 4;  // columns per vector
 // Closed forms of a growing distance stay far inside 32 bits below these.
@@ -487,8 +496,7 @@ inline int PrepareBlock(int lo, int ax2, int ay2, int rlimit, int& rv, int& av, 
 inline int PrepareRestarts(int x, int ax2, int rlimit, int& rv, int& av, int& bv, int* __restrict r_line,
                            int* __restrict a_line, int* __restrict b_line) {
   Vec4 s_prev = Vec4{} + (rv + av + bv);  // lane 0: the state entering the block
-  Vec4 mr_prev{}, a_prev{}, b_prev{};
-  bool done = false;
+  const int x0 = x;
   while (x >= kBlock - 1) {
     const int lo = x - (kBlock - 1);
     const Vec4 r = Load4(r_line + lo);
@@ -496,21 +504,19 @@ inline int PrepareRestarts(int x, int ax2, int rlimit, int& rv, int& av, int& bv
     const Vec4 b = Load4(b_line + lo);
     const Vec4 mr = Min4(r, rlimit);
     const Vec4 sums = mr + a + b;  // what each column offers its left neighbour
-    const Vec4 next = __builtin_shuffle(sums, s_prev, Vec4{1, 2, 3, 4});
+    const Vec4 next = ShiftIn4(sums, s_prev);
     if (Any4(next < r + b)) break;
     Store4(r_line + lo, mr + b);
     Store4(b_line + lo, b + 2 * ax2);
     s_prev = sums;
-    mr_prev = mr;
-    a_prev = a;
-    b_prev = b;
-    done = true;
     x -= kBlock;
   }
-  if (done) {
-    rv = mr_prev[0];
-    av = a_prev[0];
-    bv = b_prev[0];
+  if (x != x0) {
+    // The state column x + 1 leaves, from what it now holds: b grew by
+    // 2 ax2, r became min(r, rlimit) + b, a stayed.
+    bv = b_line[x + 1] - 2 * ax2;
+    rv = r_line[x + 1] - bv;
+    av = a_line[x + 1];
   }
   return x;
 }
