@@ -914,23 +914,35 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
     if (seg_start < width) segments.emplace_back(seg_start, width);
   }
 
+  // One pixel's prepared values; `above` is its term of the line above.
+  auto prepare_one = [&](auto all_left, int x, int above) {
+    const DriverByte& by = bytes[src[x]];
+    const int tm = tmline[(x + tm_offset) & tmmask];
+    int64_t noise;
+    if constexpr (decltype(all_left)::value) {
+      noise = tm * (int64_t{1} << by.noise_shift);
+    } else {
+      noise = MatrixNoise(tm, 24 - by.noise_shift);
+    }
+    px[x].bound = by.base - noise;
+    px[x].ink = by.ink;
+    px[x].expected = by.expected;
+    px[x].above = above;
+    // After a dot the distance is ay2, unless the column's own distance
+    // is smaller (on the first line).
+    const int rl = r_line[x];
+    px[x].bias_reset = rl >= ay2 ? by.bias_reset : Bias(rl, by.expected, rlimit, rmul);
+  };
+  // The first and last column of the line have one neighbour above.
   auto prepare = [&](auto all_left, int from, int to) {
-    for (int x = from; x < to; ++x) {
-      const DriverByte& by = bytes[src[x]];
-      const int tm = tmline[(x + tm_offset) & tmmask];
-      int64_t noise;
-      if constexpr (decltype(all_left)::value) {
-        noise = tm * (int64_t{1} << by.noise_shift);
-      } else {
-        noise = MatrixNoise(tm, 24 - by.noise_shift);
-      }
-      px[x].bound = by.base - noise;
-      px[x].ink = by.ink;
-      px[x].expected = by.expected;
-      // After a dot the distance is ay2, unless the column's own distance
-      // is smaller (on the first line).
-      const int rl = r_line[x];
-      px[x].bias_reset = rl >= ay2 ? by.bias_reset : Bias(rl, by.expected, rlimit, rmul);
+    if (from == 0) prepare_one(all_left, 0, (width > 1 ? 3 * err_line[1] : 0) + 5 * err_line[0]);
+    const int lo = std::max(from, 1);
+    const int hi = std::min(to, width - 1);
+    for (int x = lo; x < hi; ++x) {
+      prepare_one(all_left, x, 3 * err_line[x + 1] + 5 * err_line[x] + err_line[x - 1]);
+    }
+    if (to == width && width > 1) {
+      prepare_one(all_left, width - 1, 5 * err_line[width - 1] + err_line[width - 2]);
     }
   };
   // Everything a segment reads of the previous line is taken before any
@@ -941,12 +953,6 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
     } else {
       prepare(std::false_type{}, from, to);
     }
-    // The first and last column of the line have one neighbour above.
-    const int lo = std::max(from, 1);
-    const int hi = std::min(to, width - 1);
-    for (int x = lo; x < hi; ++x) px[x].above = 3 * err_line[x + 1] + 5 * err_line[x] + err_line[x - 1];
-    if (from == 0) px[0].above = (width > 1 ? 3 * err_line[1] : 0) + 5 * err_line[0];
-    if (to == width && width > 1) px[width - 1].above = 5 * err_line[width - 1] + err_line[width - 2];
   }
   px[width].above = 0;
 
