@@ -1,5 +1,7 @@
 #include "page_canvas.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -135,9 +137,31 @@ std::string PageBoundsProblem(const cups_page_header2_t& header, const PageGeome
   return std::string();
 }
 
+void CanvasDeleter::operator()(uint8_t* p) const {
+  if (p != nullptr) munmap(p, length);
+}
+
 CanvasBuffer AllocateCanvas(uint64_t size) {
   if (size == 0 || size > kMaxCanvasBytes) return nullptr;
-  return CanvasBuffer(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size), 1)));
+  constexpr size_t kPage = 4096;
+  constexpr size_t kHuge = size_t{1} << 21;
+  const size_t length = (static_cast<size_t>(size) + kPage - 1) & ~(kPage - 1);
+  const bool huge = length >= kHuge;
+  // A huge-page canvas maps 2 MiB more and trims the ends to a 2 MiB start.
+  const size_t mapped = huge ? length + kHuge : length;
+  void* m = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (m == MAP_FAILED) return nullptr;
+  auto* base = static_cast<uint8_t*>(m);
+  uint8_t* start = base;
+  if (huge) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(base);
+    start = base + (((at + kHuge - 1) & ~uintptr_t{kHuge - 1}) - at);
+    if (start > base) munmap(base, static_cast<size_t>(start - base));
+    uint8_t* end = start + length;
+    if (end < base + mapped) munmap(end, static_cast<size_t>(base + mapped - end));
+    madvise(start, length, MADV_HUGEPAGE);  // a hint: without it, 4 KiB pages
+  }
+  return CanvasBuffer(start, CanvasDeleter{length});
 }
 
 void FillWhite(const PageGeometry& geo, PixelLayout layout, uint8_t* canvas) {
@@ -201,7 +225,26 @@ void PlaceRow(const cups_page_header2_t& header, PixelLayout layout, const PageG
       const size_t bpp = geo.bytes_per_pixel;
       const uint8_t* in = line + static_cast<size_t>(first) * bpp;
       uint8_t* out = dst + static_cast<size_t>(geo.x_off + first) * bpp;
-      for (int64_t x = first; x < last; ++x, in += bpp, out += bpp) {
+      int64_t x = first;
+      if (bpp == 3) {
+        // White stays white with its bytes reversed: eight white pixels
+        // (24 bytes of 255) are copied as they are.
+        constexpr uint64_t kWhite = ~uint64_t{0};
+        for (; x + 8 <= last; x += 8, in += 24, out += 24) {
+          uint64_t w[3];
+          std::memcpy(w, in, sizeof w);
+          if ((w[0] & w[1] & w[2]) == kWhite) {
+            std::memcpy(out, w, sizeof w);
+            continue;
+          }
+          for (int i = 0; i < 8; ++i) {
+            out[3 * i] = in[3 * i + 2];
+            out[3 * i + 1] = in[3 * i + 1];
+            out[3 * i + 2] = in[3 * i];
+          }
+        }
+      }
+      for (; x < last; ++x, in += bpp, out += bpp) {
         out[0] = in[2];
         out[1] = in[1];
         out[2] = in[0];

@@ -69,11 +69,14 @@ struct PageGeometry {
 // a geometry with size 0.
 PageGeometry ComputeGeometry(const cups_page_header2_t& header);
 
-// The canvas memory, zero-filled at allocation and released with free().
-struct FreeDeleter {
-  void operator()(uint8_t* p) const { std::free(p); }
+// Unmaps canvas memory; `length` is the mapping's size in bytes.
+struct CanvasDeleter {
+  size_t length = 0;
+  void operator()(uint8_t* p) const;
 };
-using CanvasBuffer = std::unique_ptr<uint8_t[], FreeDeleter>;
+// The canvas memory: fresh zero-filled anonymous pages of its own mapping,
+// released by CanvasDeleter when the owner goes.
+using CanvasBuffer = std::unique_ptr<uint8_t[], CanvasDeleter>;
 
 // Largest canvas the filter allocates: the library's page bound (1 GiB,
 // QUILL_MAX_PAGE_BYTES in libquill.h), four times the largest sheet these
@@ -96,7 +99,11 @@ constexpr uint32_t kMaxCopies = 9999;
 std::string PageBoundsProblem(const cups_page_header2_t& header, const PageGeometry& geo);
 
 // Allocates `size` zeroed bytes; null when size is 0, above kMaxCanvasBytes
-// or memory is short.
+// or memory is short. A canvas of 2 MiB or more starts on a 2 MiB boundary
+// and asks the kernel for transparent huge pages: the canvas is written
+// whole once per page, and one fault per 2 MiB instead of one per 4 KiB
+// takes most of the system time the first touch costs (the pages are
+// zeroed by the kernel either way).
 CanvasBuffer AllocateCanvas(uint64_t size);
 
 // Fills the whole canvas with white for its layout.
