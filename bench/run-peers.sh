@@ -72,16 +72,10 @@ gp_driver=${gp_drivers[-1]}
 gp_filter=${gp_filters[-1]}
 gp_scheme=$(basename "$gp_driver")    # gutenprint.5.3
 
+# shellcheck source=../scripts/lib/private-cupsd.sh
+source "$top/scripts/lib/private-cupsd.sh"
 work=$(mktemp -d /tmp/quill-peers.XXXXXX)
-cupsd_pid=
-cleanup() {
-  if [[ -n "$cupsd_pid" ]]; then
-    kill "$cupsd_pid" 2>/dev/null || true
-    wait "$cupsd_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'rm -rf "$work"' EXIT
 chmod 0755 "$work"
 fail() {  # message [log file]
   echo "run-peers: $1" >&2
@@ -144,56 +138,8 @@ for ras in "$work"/*.ras; do
 done
 
 # ---- a private cupsd with one queue per quill path --------------------------
-root=$work/cups
-mkdir -p "$root"/{conf,spool/tmp,log,cache,state}
-chmod -R 0755 "$root"
-for _ in $(seq 50); do
-  port=$((20000 + RANDOM % 40000))
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
-done
-cat >"$root/conf/cups-files.conf" <<EOF
-ServerRoot $root/conf
-RequestRoot $root/spool
-TempDir $root/spool/tmp
-CacheDir $root/cache
-StateDir $root/state
-ServerBin /usr/lib/cups
-DataDir /usr/share/cups
-AccessLog $root/log/access_log
-ErrorLog $root/log/error_log
-PageLog $root/log/page_log
-FileDevice Yes
-SystemGroup root
-EOF
-cat >"$root/conf/cupsd.conf" <<EOF
-LogLevel warn
-Listen 127.0.0.1:$port
-Browsing No
-WebInterface No
-DefaultAuthType None
-<Location />
-  Order allow,deny
-  Allow 127.0.0.1
-</Location>
-<Location /admin>
-  Order allow,deny
-  Allow 127.0.0.1
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-export CUPS_SERVER=127.0.0.1:$port
-/usr/sbin/cupsd -f -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" \
-  >"$work/cupsd.out" 2>&1 &
-cupsd_pid=$!
-for _ in $(seq 100); do
-  lpstat -r >/dev/null 2>&1 && break
-  sleep 0.1
-done
-lpstat -r >/dev/null 2>&1 || fail "cupsd did not start" "$work/cupsd.out"
+pcupsd_start "$work/cups" --port --log-level warn --serverbin /usr/lib/cups \
+  --datadir /usr/share/cups || fail "cupsd did not start" "$work/cups/log/stdout"
 # (lpadmin warns that PPD-based drivers are deprecated; they still work.)
 lpadmin -p quill-ink1 -E -v file:///dev/null -P "$work/quill-ink1.ppd" 2>/dev/null
 lpadmin -p quill-ink3 -E -v file:///dev/null -P "$work/quill-ink3.ppd" \

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -59,11 +60,14 @@ PageStore AllocatePageStore(const CUPS_PAGE_HEADER& h) {
 }
 
 // Reads and drops the rows of a page that is not printed, so that the next
-// page header is read from where it starts.
+// page header is read from where it starts. Rows are read in pieces of at
+// most 64 KiB, so a refused page costs no buffer of its claimed row size.
 void SkipRows(cups_raster_t* ras, const CUPS_PAGE_HEADER& h) {
-  std::vector<uint8_t> row(h.cupsBytesPerLine);
-  for (unsigned y = 0; y < h.cupsHeight && !Canceled; ++y)
-    if (cupsRasterReadPixels(ras, row.data(), h.cupsBytesPerLine) == 0) break;
+  std::vector<uint8_t> piece(std::min<size_t>(h.cupsBytesPerLine, size_t{1} << 16));
+  if (piece.empty()) return;
+  while (!JobStopped() &&
+         cupsRasterReadPixels(ras, piece.data(), static_cast<unsigned>(piece.size())) > 0) {
+  }
 }
 
 enum class PageResult { kPrinted, kNoMemory };
@@ -84,15 +88,23 @@ PageResult PrintPage(cups_raster_t* ras, const ppd_file_t* ppd, const CUPS_PAGE_
     }
   }
   const size_t row_bytes = h.cupsBytesPerLine;
+  // Rows the first copy got from the stream; the later copies print those
+  // and no more, so a truncated page that claims billions of rows is not
+  // printed billions of times over from its empty store.
+  unsigned rows = h.cupsHeight;
   for (unsigned k = 1; k <= copies; ++k) {
+    if (OutputError != 0) break;  // nothing can reach the printer any more
     Message("PAGE: %d, %u/%u copies\n", page, k, copies);
     StartPage(ppd, &h);
-    for (unsigned y = 0; y < h.cupsHeight && !Canceled; ++y) {
+    for (unsigned y = 0; y < rows && !JobStopped(); ++y) {
       if (y % kProgressRows == 0)
         Message("INFO: Printing page %d, %d%% complete...\n", page,
                 static_cast<int>(y * 100ULL / h.cupsHeight));
       if (k == 1) {
-        if (cupsRasterReadPixels(ras, RowBuffer.data(), h.cupsBytesPerLine) == 0) break;
+        if (cupsRasterReadPixels(ras, RowBuffer.data(), h.cupsBytesPerLine) == 0) {
+          rows = y;
+          break;
+        }
         if (store) memcpy(store.get() + y * row_bytes, RowBuffer.data(), row_bytes);
       } else {
         memcpy(RowBuffer.data(), store.get() + y * row_bytes, row_bytes);
@@ -104,19 +116,19 @@ PageResult PrintPage(cups_raster_t* ras, const ppd_file_t* ppd, const CUPS_PAGE_
   return PageResult::kPrinted;
 }
 
-}  // namespace
-
-void CancelJob(int sig) { Canceled = 1; }
-
-int RunFilter(int argc, char* argv[]) {
-  setbuf(MessageStream(), nullptr);
+// The job itself; RunFilter wraps it with the state reset.
+int RunJob(int argc, char* argv[], const DotIo& io) {
   if (argc < 6) {
     Message("Usage: %s job-id user title copies options [file]\n", "quilldot");
     return 1;
   }
   int fd = 0;
-  if (argc >= 7) {
+  bool own_fd = false;  // fd was opened here and is closed at the end
+  if (io.in_fd >= 0) {
+    fd = io.in_fd;
+  } else if (argc >= 7) {
     fd = open(argv[6], O_RDONLY);
+    own_fd = true;
     if (fd < 0) {
       Message("ERROR: Unable to open raster file - %s\n", strerror(errno));
       sleep(1);
@@ -129,9 +141,11 @@ int RunFilter(int argc, char* argv[]) {
   if (!ras) Message("DEBUG: No raster data in the input\n");
   Canceled = 0;
   signal(SIGTERM, CancelJob);
+  // A printer stream whose reader went away must fail the write with EPIPE
+  // (and give the job its ERROR line), not end the process without a word.
+  signal(SIGPIPE, SIG_IGN);
 
-  const char* ppd_path = getenv("PPD");
-  ppd_file_t* ppd = ppd_path ? ppdOpenFile(ppd_path) : nullptr;
+  ppd_file_t* ppd = io.ppd_path ? ppdOpenFile(io.ppd_path) : nullptr;
   ReadCapabilities(ppd);
 
   StartDoc(argv[0], argv[5]);
@@ -143,12 +157,16 @@ int RunFilter(int argc, char* argv[]) {
   while (cupsRasterReadHeader2(ras, &header)) {
     ++page;
     TraceHeader(header);
-    if (Canceled) break;
+    if (JobStopped()) break;
     std::string why;
     if (!CheckPageHeader(Model, header, &why)) {
+      // The page is dropped, the job goes on with the next one; the exit
+      // status still tells that a page is missing.
       Message("ERROR: Unable to print page %d - %s\n", page, why.c_str());
       status = 1;
-      break;
+      SkipRows(ras, header);
+      if (JobStopped()) break;
+      continue;
     }
     if (PrintPage(ras, ppd, header, page) == PageResult::kNoMemory) {
       // The copies cannot be made and the rest of the job is not read, so
@@ -157,18 +175,47 @@ int RunFilter(int argc, char* argv[]) {
       status = 1;
       break;
     }
-    if (Canceled) break;
+    if (JobStopped()) break;
   }
 
   EndDoc(&header);
   Emit(EscReset());
   FlushOutput();
+  if (OutputError != 0) {
+    Message("ERROR: Unable to send print data to the printer - %s\n", strerror(OutputError));
+    status = 1;
+  }
 
   if (ppd) ppdClose(ppd);
   if (ras) cupsRasterClose(ras);
-  if (fd != 0) close(fd);
+  if (own_fd) close(fd);
   if (status == 0) Message("INFO: Job %s finished.\n", argv[1]);
   return status;
+}
+
+}  // namespace
+
+void CancelJob(int sig) { Canceled = 1; }
+
+int RunFilter(int argc, char* argv[]) {
+  DotIo io;
+  io.ppd_path = getenv("PPD");
+  return RunFilter(argc, argv, io);
+}
+
+int RunFilter(int argc, char* argv[], const DotIo& io) {
+  ResetState();
+  SetOutputStreams(io.out, io.err);
+  // However the job ends, the page buffers go and the default streams come
+  // back.
+  struct Restore {
+    ~Restore() {
+      ResetState();
+      SetOutputStreams(nullptr, nullptr);
+    }
+  } restore;
+  if (!io.err) setbuf(MessageStream(), nullptr);
+  return RunJob(argc, argv, io);
 }
 
 }  // namespace quilldot

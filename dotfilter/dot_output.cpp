@@ -1,8 +1,11 @@
 // dot_output.cpp - printer stream and message lines of quilldot.
 #include "dot_output.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <string>
+
+#include "dot_state.h"
 
 namespace quilldot {
 namespace {
@@ -11,6 +14,11 @@ FILE* g_printer = nullptr;   // nullptr: stdout
 FILE* g_messages = nullptr;  // nullptr: stderr
 
 FILE* PrinterStream() { return g_printer ? g_printer : stdout; }
+
+// Records the errno of a failed write or flush, the first one only.
+void RecordOutputError() {
+  if (OutputError == 0) OutputError = errno != 0 ? errno : EIO;
+}
 
 }  // namespace
 
@@ -22,10 +30,17 @@ void SetOutputStreams(FILE* printer, FILE* messages) {
 FILE* MessageStream() { return g_messages ? g_messages : stderr; }
 
 void Emit(const Bytes& command) {
-  if (!command.empty()) fwrite(command.data(), 1, command.size(), PrinterStream());
+  if (command.empty() || OutputError != 0) return;
+  errno = 0;
+  if (fwrite(command.data(), 1, command.size(), PrinterStream()) < command.size())
+    RecordOutputError();
 }
 
-void FlushOutput() { fflush(PrinterStream()); }
+void FlushOutput() {
+  if (OutputError != 0) return;
+  errno = 0;
+  if (fflush(PrinterStream()) != 0) RecordOutputError();
+}
 
 void Message(const char* format, ...) {
   va_list ap;

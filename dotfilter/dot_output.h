@@ -17,10 +17,13 @@ namespace quilldot {
 // quilldot writes.
 void SetOutputStreams(FILE* printer, FILE* messages);
 
-// Writes one printer command with a single write call. Write errors are not
-// detected: the spooler notices a dead backend on its own.
+// Writes one printer command with a single write call. A failed write
+// (EPIPE when the backend went away, ENOSPC, ...) records its errno in
+// OutputError (dot_state.h); from then on nothing more is written, and the
+// job loop stops at its next row and ends the job with an ERROR line.
 void Emit(const Bytes& command);
-// Flushes the printer stream (once per band, raster line and page).
+// Flushes the printer stream (once per band, raster line and page); a failed
+// flush is recorded like a failed write.
 void FlushOutput();
 
 // The message stream (standard error unless redirected).

@@ -31,6 +31,9 @@ constexpr unsigned kMaxBytesPerLine = 1u << 20;  // a row far beyond any printer
 constexpr unsigned kMaxEscDotLineBytes = 65535 / 8;  // ESC . carries the width in dots
 constexpr unsigned kMaxEscILineBytes = 65535;        // ESC i carries the width in bytes
 
+// Pixels along a side of kMaxSideMm at dpi dots per inch.
+uint64_t MaxSidePixels(unsigned dpi) { return uint64_t{dpi} * kMaxSideMm * 10 / 254; }
+
 // Paper feed past the cutter, by model (empty for models without one).
 void FeedPastCutter() {
   if (Model == kModelReceipt) {
@@ -200,6 +203,22 @@ bool CheckPageHeader(int model, const CUPS_PAGE_HEADER& header, std::string* why
   if (header.cupsBytesPerLine == 0 || header.cupsBytesPerLine > kMaxBytesPerLine)
     return refuse("cupsBytesPerLine %u is outside 1..%u", header.cupsBytesPerLine,
                   kMaxBytesPerLine);
+  const unsigned hres = header.HWResolution[0];
+  const unsigned vres = header.HWResolution[1];
+  if (hres > kMaxResolution || vres > kMaxResolution)
+    return refuse("resolution %ux%u is above %u dpi", hres, vres, kMaxResolution);
+  // Bands do not divide by the resolution, so a zero one is measured at the
+  // finest.
+  const uint64_t max_w = MaxSidePixels(hres ? hres : kMaxResolution);
+  const uint64_t max_h = MaxSidePixels(vres ? vres : kMaxResolution);
+  if (header.cupsWidth > max_w || header.cupsHeight > max_h)
+    return refuse("page of %ux%u dots at %ux%u dpi has a side longer than %u mm",
+                  header.cupsWidth, header.cupsHeight, hres, vres, kMaxSideMm);
+  if (uint64_t{header.cupsHeight} * header.cupsBytesPerLine > kMaxPageBytes)
+    return refuse("page of %u rows of %u bytes is larger than %llu bytes", header.cupsHeight,
+                  header.cupsBytesPerLine, static_cast<unsigned long long>(kMaxPageBytes));
+  if (header.NumCopies > kMaxCopies)
+    return refuse("%u copies are more than %u", header.NumCopies, kMaxCopies);
   const PageGeometry g = GetPageGeometry(model, header);
   if (g.dot_bytes) {
     // Bands take their dots from the start of the row (the first plane), one

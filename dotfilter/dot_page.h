@@ -2,6 +2,7 @@
 #ifndef QUILL_DOTFILTER_DOT_PAGE_H_
 #define QUILL_DOTFILTER_DOT_PAGE_H_
 
+#include <cstdint>
 #include <string>
 
 #include <cups/ppd.h>
@@ -21,10 +22,25 @@ struct PageGeometry {
 // The geometry StartPage sets up for header on printer model `model`.
 PageGeometry GetPageGeometry(int model, const CUPS_PAGE_HEADER& header);
 
-// Checks that header fits the buffers and commands quilldot builds from it:
-// bands need a row large enough for the pixels they read and feeds that fit
-// ESC J; raster lines need non-zero resolutions and lines the commands can
-// carry; every page needs a width and row size within sane limits.
+// Bounds of a page any printer quilldot drives can print. No such printer
+// takes a sheet with a side over 2 m or prints finer than 2880 dpi (the
+// finest of them print 720 dpi, the widest forms are 14.875 inch); a page
+// store of 1 GiB is fifty times the largest page they print, and CUPS never
+// asks for more than 9999 copies (its default MaxCopies). quillfilter and
+// libquillcore use the same figures.
+constexpr unsigned kMaxResolution = 2880;             // dpi, each direction
+constexpr unsigned kMaxSideMm = 2000;                 // longest side of a sheet
+constexpr uint64_t kMaxPageBytes = uint64_t{1} << 30;  // cupsHeight x cupsBytesPerLine
+constexpr unsigned kMaxCopies = 9999;
+
+// Checks that header describes a page within the bounds above and fits the
+// buffers and commands quilldot builds from it: resolutions up to
+// kMaxResolution, sides (cupsWidth, cupsHeight) up to kMaxSideMm at their
+// resolution (at kMaxResolution for a zero one, which bands allow), at most
+// kMaxPageBytes of rows and kMaxCopies copies; bands need a row large enough
+// for the pixels they read and feeds that fit ESC J; raster lines need
+// non-zero resolutions and lines the commands can carry; every page needs a
+// width and row size within sane limits. Products in 64 bits.
 // Returns true when the page can be printed; otherwise false with the
 // reason (one line, no newline) in *why.
 bool CheckPageHeader(int model, const CUPS_PAGE_HEADER& header, std::string* why);

@@ -16,6 +16,7 @@ int LogoMethod = 0;
 int PaperType = 0;
 
 volatile sig_atomic_t Canceled = 0;
+int OutputError = 0;
 
 int NumPlanes = 0;
 uint8_t* Planes[kMaxPlanes] = {};
@@ -38,16 +39,27 @@ int OddOffset = 0;
 int BlankRowCnt = 0;
 long Feed = 0;
 
+namespace {
+
+// Empties v and gives its memory back.
+template <typename T>
+void Free(std::vector<T>* v) {
+  std::vector<T>().swap(*v);
+}
+
+}  // namespace
+
 void ResetState() {
   Model = HasCutter = HasDrawer = HasBlackMark = MaxWidth = 0;
   CuttingMethod = DrawerMethod = BlackMarkMethod = LogoMethod = PaperType = 0;
   Canceled = 0;
+  OutputError = 0;
   NumPlanes = 0;
   for (uint8_t*& p : Planes) p = nullptr;
-  RowBuffer.clear();
+  Free(&RowBuffer);
   DotBytes = DotColumns = Interleaved = Shingling = 0;
-  CompBuffer.clear();
-  BandBuffer.clear();
+  Free(&CompBuffer);
+  Free(&BandBuffer);
   LineBuffers[0] = LineBuffers[1] = nullptr;
   DotBit = GroupRow = LineCount = EvenOffset = OddOffset = BlankRowCnt = 0;
   Feed = 0;

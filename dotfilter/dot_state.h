@@ -45,6 +45,13 @@ extern int PaperType;
 // Set to 1 by the SIGTERM handler; polled between rows, copies and pages.
 extern volatile sig_atomic_t Canceled;
 
+// errno of the first failed write or flush of the printer stream (0: none);
+// set by Emit and FlushOutput (dot_output.h). Polled with Canceled.
+extern int OutputError;
+
+// The job is to stop: cancelled, or the printer stream failed.
+inline bool JobStopped() { return Canceled != 0 || OutputError != 0; }
+
 // --- Current page ---------------------------------------------------------
 extern int NumPlanes;                 // colour planes of a raster row
 extern uint8_t* Planes[kMaxPlanes];   // plane i of the current row (in RowBuffer)
@@ -75,8 +82,9 @@ extern long Feed;        // raster mode: rows since the last printed row
 // Plane to colour number of the raster commands.
 constexpr uint8_t ctable[kMaxPlanes] = {0, 2, 1, 4, 18, 17};
 
-// Back to the all-zero state of a fresh process (tests run several jobs in
-// one process).
+// Back to the all-zero state of a fresh process, the buffers' memory
+// released (RunFilter calls it before and after every job, so several jobs
+// can run in one process).
 void ResetState();
 
 }  // namespace quilldot

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -24,17 +25,36 @@ namespace {
 // the library through check_if_exit.
 volatile sig_atomic_t Canceled = 0;
 
+// errno of the first failed write of printer bytes (0: none). Once set, no
+// further byte is written and the job ends as if cancelled, with an ERROR
+// line instead of converting the rest of the job into a dead stream.
+int OutputError = 0;
+
+// The job is to stop: cancelled, or the printer stream failed.
+bool Stopping() { return Canceled != 0 || OutputError != 0; }
+
+// The debug line of a stop at a cancellation point (none for a failed
+// printer stream, which gets its ERROR line at the end of the job).
+void LogStop() {
+  if (Canceled) logd("got cancel signal and exit\n");
+}
+
 constexpr const char* kStartDocLong = ":start_doc=1B1D1E000C041B1D1F1B7803";
 constexpr const char* kStartDocShort = ":start_doc=1B1D1E000C041B1D1F";
 
 }  // namespace
 
 int default_write(void* hdl, const void* data, unsigned int len) {
-  if (len == 0) return 0;
-  return static_cast<int>(std::fwrite(data, 1, len, static_cast<FILE*>(hdl)));
+  if (len == 0 || OutputError != 0) return 0;
+  errno = 0;
+  const size_t written = std::fwrite(data, 1, len, static_cast<FILE*>(hdl));
+  if (written < len) OutputError = errno != 0 ? errno : EIO;
+  return static_cast<int>(written);
 }
 
-int check_if_exit(void* param) { return *static_cast<volatile sig_atomic_t*>(param); }
+int check_if_exit(void* param) {
+  return *static_cast<volatile sig_atomic_t*>(param) != 0 || OutputError != 0 ? 1 : 0;
+}
 
 void CancelJob(int /*sig*/) { Canceled = 1; }
 
@@ -51,6 +71,13 @@ void InstallCancelHandler() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
+  // A printer stream whose reader went away must fail the write with EPIPE
+  // (and give the job its ERROR line), not end the process without a word.
+  struct sigaction ignore;
+  std::memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 void LogHeader(const cups_page_header2_t& h, int model) {
@@ -78,11 +105,15 @@ void LogHeader(const cups_page_header2_t& h, int model) {
 }
 
 // Reads whatever rows of the current page the stream still holds, so that
-// the next header is read from its own place. Stops at once when the page
-// has been read completely (or the stream has ended).
-void DrainPage(cups_raster_t* ras, std::vector<uint8_t>& line) {
-  if (line.empty()) return;
-  while (cupsRasterReadPixels(ras, line.data(), static_cast<unsigned>(line.size())) > 0) {
+// the next header is read from its own place; rows are read in pieces of
+// at most 64 KiB, so a skipped page costs no buffer of its claimed row size.
+// Stops at once when the page has been read completely, the stream has
+// ended or the job is cancelled (a cancelled job reads nothing more).
+void DrainPage(cups_raster_t* ras, const cups_page_header2_t& header) {
+  std::vector<uint8_t> piece(std::min<size_t>(header.cupsBytesPerLine, size_t{1} << 16));
+  if (piece.empty()) return;
+  while (!Stopping() &&
+         cupsRasterReadPixels(ras, piece.data(), static_cast<unsigned>(piece.size())) > 0) {
   }
 }
 
@@ -98,7 +129,7 @@ class FilterJob {
     cups_page_header2_t header;
     while (cupsRasterReadHeader2(ras_, &header)) {
       LogHeader(header, model_);
-      if (Canceled) return;
+      if (Stopping()) return;
       if (!RunPage(header)) return;
     }
   }
@@ -114,7 +145,6 @@ class FilterJob {
   // One page: returns false when the job was cancelled.
   bool RunPage(const cups_page_header2_t& header) {
     ++page_;
-    std::vector<uint8_t> line(header.cupsBytesPerLine);
     PixelLayout layout = LayoutOf(header);
     PageGeometry geo;
     CanvasBuffer canvas;
@@ -129,8 +159,11 @@ class FilterJob {
            static_cast<unsigned>(header.cupsColorSpace));
     } else {
       geo = ComputeGeometry(header);
+      const std::string problem = geo.size == 0 ? std::string() : PageBoundsProblem(header, geo);
       if (geo.size == 0) {
         loge("Page %d has no printable size and is skipped\n", page_);
+      } else if (!problem.empty()) {
+        loge("Page %d is skipped: %s\n", page_, problem.c_str());
       } else {
         canvas = AllocateCanvas(geo.size);
         if (!canvas) {
@@ -141,20 +174,25 @@ class FilterJob {
     }
 
     if (canvas) {
+      std::vector<uint8_t> line(header.cupsBytesPerLine);  // within the bounds
       for (unsigned icopy = 0; icopy < header.NumCopies; ++icopy) {
         logi("page %d, %d/%d copies\n", page_, static_cast<int>(icopy + 1),
              static_cast<int>(header.NumCopies));
-        if (Canceled) {
-          logd("got cancel signal and exit\n");
+        if (Stopping()) {
+          LogStop();
           return false;
         }
         if (icopy == 0) FillCanvas(header, layout, geo, line, canvas.get());
+        if (Stopping()) {  // while the canvas was filled: the page is not sent
+          LogStop();
+          return false;
+        }
         SendCopy(header, layout, geo, canvas.get());
       }
     }
-    DrainPage(ras_, line);  // skipped pages and pages without copies
-    if (Canceled) {
-      logd("got cancel signal and exit\n");
+    DrainPage(ras_, header);  // skipped pages and pages without copies
+    if (Stopping()) {
+      LogStop();
       return false;
     }
     return true;
@@ -166,9 +204,13 @@ class FilterJob {
     // placed (while the row is in the cache), instead of whitening the
     // whole sheet first and placing the rows over it in a second pass.
     // Rows no raster row reaches are whitened in the gaps and at the end.
+    // A cancellation stops the reading at the next row: a huge page is not
+    // read to its end only to be dropped (the rest of the canvas is left as
+    // it is; the page is not sent).
     uint32_t white_to = 0;  // rows [0, white_to) are done
     if (!line.empty()) {
       for (uint32_t row = 0; row < header.cupsHeight; ++row) {
+        if (Stopping()) return;
         if (cupsRasterReadPixels(ras_, line.data(), header.cupsBytesPerLine) == 0) break;
         const int64_t y = CanvasRowOf(geo, row);
         if (y < 0) continue;
@@ -279,8 +321,12 @@ int RunFilter(int argc, char* argv[], const FilterIo& io) {
     return 1;
   }
   int fd = 0;
-  if (argc >= 7) {
+  bool own_fd = false;  // fd was opened here and is closed at the end
+  if (io.in_fd >= 0) {
+    fd = io.in_fd;
+  } else if (argc >= 7) {
     fd = open(argv[6], O_RDONLY);
+    own_fd = true;
     if (fd < 0) {
       loge("Unable to open raster file - %s\n", std::strerror(errno));
       return 1;
@@ -291,6 +337,7 @@ int RunFilter(int argc, char* argv[], const FilterIo& io) {
   RasterStream ras(cupsRasterOpen(fd, CUPS_RASTER_READ), cupsRasterClose);
 
   Canceled = 0;
+  OutputError = 0;
   InstallCancelHandler();
 
   PpdFile ppd(io.ppd_path != nullptr ? ppdOpenFile(io.ppd_path) : nullptr, ppdClose);
@@ -319,14 +366,21 @@ int RunFilter(int argc, char* argv[], const FilterIo& io) {
   FilterJob job(io, ras.get(), model, doc, BaseOptions(model, color_mode), cp);
   if (ras) job.Run();
   job.Finish();
-  std::fflush(io.out);
+  errno = 0;
+  if (std::fflush(io.out) != 0 && OutputError == 0) OutputError = errno != 0 ? errno : EIO;
 
-  if (fd != 0) close(fd);
-  logi("Job %s finished.\n", argv[1]);
+  if (own_fd) close(fd);
+  int status = 0;
+  if (OutputError != 0) {
+    loge("Unable to send print data to the printer - %s\n", std::strerror(OutputError));
+    status = 1;
+  } else {
+    logi("Job %s finished.\n", argv[1]);
+  }
   dest.reset();
   ppd.reset();
   ras.reset();
-  return 0;
+  return status;
 }
 
 }  // namespace quill_filter

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include <cups/raster.h>
 
@@ -68,19 +69,41 @@ struct PageGeometry {
 // a geometry with size 0.
 PageGeometry ComputeGeometry(const cups_page_header2_t& header);
 
-// The canvas memory, zero-filled at allocation and released with free().
-struct FreeDeleter {
-  void operator()(uint8_t* p) const { std::free(p); }
+// Unmaps canvas memory; `length` is the mapping's size in bytes.
+struct CanvasDeleter {
+  size_t length = 0;
+  void operator()(uint8_t* p) const;
 };
-using CanvasBuffer = std::unique_ptr<uint8_t[], FreeDeleter>;
+// The canvas memory: fresh zero-filled anonymous pages of its own mapping,
+// released by CanvasDeleter when the owner goes.
+using CanvasBuffer = std::unique_ptr<uint8_t[], CanvasDeleter>;
 
-// Largest canvas the filter allocates (16 GiB): far beyond any sheet these
-// printers take, and small enough that a corrupt page size is refused
-// instead of being committed page by page on a system that overcommits.
-constexpr uint64_t kMaxCanvasBytes = uint64_t{1} << 34;
+// Largest canvas the filter allocates: the library's page bound (1 GiB,
+// QUILL_MAX_PAGE_BYTES in libquill.h), four times the largest sheet these
+// printers take; a larger one would be refused by the library anyway.
+constexpr uint64_t kMaxCanvasBytes = QUILL_MAX_PAGE_BYTES;
+
+// Largest number of copies of one page: CUPS's default MaxCopies. The
+// scheduler never asks for more; a raster that does is corrupt or hostile.
+constexpr uint32_t kMaxCopies = 9999;
+
+// Checks a page against the bounds of what any supported printer prints
+// (the library's bounds, libquill.h): resolutions up to QUILL_MAX_RESOLUTION,
+// a sheet (geo) and a raster (cupsWidth x cupsHeight) whose sides are at
+// most QUILL_MAX_SIDE_MM long at their resolution, a canvas of at most
+// QUILL_MAX_PAGE_PIXELS pixels and kMaxCanvasBytes bytes, raster rows of
+// no more bytes than cupsWidth pixels of that side need, and at most
+// kMaxCopies copies. Returns "" when the page is within them, otherwise the
+// reason as one line without a line end. All products in 64 bits.
+// Requires: geo = ComputeGeometry(header).
+std::string PageBoundsProblem(const cups_page_header2_t& header, const PageGeometry& geo);
 
 // Allocates `size` zeroed bytes; null when size is 0, above kMaxCanvasBytes
-// or memory is short.
+// or memory is short. A canvas of 2 MiB or more starts on a 2 MiB boundary
+// and asks the kernel for transparent huge pages: the canvas is written
+// whole once per page, and one fault per 2 MiB instead of one per 4 KiB
+// takes most of the system time the first touch costs (the pages are
+// zeroed by the kernel either way).
 CanvasBuffer AllocateCanvas(uint64_t size);
 
 // Fills the whole canvas with white for its layout.

@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
 # The suite's main job, on a fresh Debian machine: prints the CUPS test page
-# (/usr/share/cups/data/default-testpage.pdf) for every printer family and
-# writes the printer bytes to out/*.prn:
+# (/usr/share/cups/data/default-testpage.pdf) through every PPD the build
+# generates (build/ppd/quill-*.ppd) and shows what each printer would print.
 #
-#   ink1-mono.prn      serial inkjet, one ink      cupsfilter -> quillfilter
-#   ink3-redblack.prn  serial inkjet, black + red  private cupsd queue -> quillfilter
-#   dot24.prn          24-pin, black + red ribbon  cupsfilter -> quillfilter
-#   dm24.prn           24-pin dot matrix           cupsfilter -> quilldot
-#   receipt.prn        80 mm receipt printer       cupsfilter -> quilldot
-#   ink2.prn           page-language inkjet        quillconvert (library host)
-#   thermal.prn        thermal printer             quillconvert (library host)
+# For every model M (quill-M.ppd) it writes out/M.prn, the printer bytes, and
+# out/M-<page>.png, the pages as quillpreview decodes them from those bytes,
+# and prints one line per job: model, how it was printed, pages, bytes,
+# seconds and quillpreview's summary of each page. The route:
+#   - cupsfilter (pdftopdf, gstoraster, then quillfilter or quilldot) for
+#     the models that need nothing but their PPD;
+#   - lp to a queue of a private cupsd (scripts/lib/private-cupsd.sh, a Unix
+#     socket in a scratch folder, file: device) for the models whose job
+#     needs a queue setting (scripts/lib/quill-models.sh): ink3 with the
+#     queue option CustomColorMode=2 (black and red), the receipt printers
+#     with their queue's Cutting default (a cut after the page).
+# Then two library hosts: the page-language inkjet (ink2) and the thermal
+# printer (thermal) through quillconvert, from the page rendered as a picture.
 #
-# For each job it prints the pages, bytes and seconds. The filters run from
-# a scratch install of this tree (cmake --install), with the PPDs compiled into
-# build/ppd/ whose *cupsFilter points at that install.
+# Installs the Debian packages it needs, builds what it runs and installs
+# it into a scratch prefix; both cupsfilter and the private cupsd run the
+# filters of that install, from a ServerBin holding CUPS's filters and ours.
+# Run as root (or with sudo at hand, for the packages; cupsd runs filters as
+# an unprivileged user only when started by root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -22,170 +30,114 @@ scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$jobs" --target quillcore quillfilter quilldot quillconvert quill_ppds >/dev/null
+cmake --build build -j"$jobs" \
+  --target quillcore quillfilter quilldot quillconvert quillpreview quill_ppds >/dev/null
+
+# shellcheck source=scripts/lib/private-cupsd.sh
+source scripts/lib/private-cupsd.sh
+# shellcheck source=scripts/lib/quill-models.sh
+source scripts/lib/quill-models.sh
 
 testpage=/usr/share/cups/data/default-testpage.pdf
 work=$(mktemp -d /tmp/quill-demo.XXXXXX)
-cupsd_pid=
-cleanup() {
-  if [[ -n "$cupsd_pid" ]]; then
-    kill "$cupsd_pid" 2>/dev/null || true
-    wait "$cupsd_pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
+trap 'rm -rf "$work"' EXIT
+
+fail() {  # what log-file
+  echo "demo: $1 failed; its messages:" >&2
+  tail -n 60 "$2" >&2
+  exit 1
 }
-trap cleanup EXIT
 
 # CUPS runs filters as an unprivileged user and refuses filters that others
 # may write: the scratch install is root-owned, 0755, readable by all.
 chmod 0755 "$work"
 cmake --install build --prefix "$work/prefix" >/dev/null
 chmod -R go-w,a+rX "$work/prefix"
-filters=$work/prefix/lib/cups/filter
+filter_dir=$work/prefix/lib/cups/filter
+preview=$work/prefix/bin/quillpreview
 mkdir -p out
+rm -f out/*.prn out/*.png
 
-# ppd_for FILE: a copy of the generated build/ppd/FILE whose *cupsFilter names the scratch install.
-ppd_for() {
-  sed -E "s#(application/vnd\.cups-raster [0-9]+ )(quill[a-z]+)\"#\1$filters/\2\"#" \
-    "build/ppd/$1" >"$work/$1"
-  chmod 0644 "$work/$1"
-  echo "$work/$1"
-}
+# The private server; its cups-files.conf (ServerBin with our filters) also
+# serves cupsfilter, so every PPD is used exactly as generated.
+pcupsd_start "$work/cups" --filter "$filter_dir/quillfilter" --filter "$filter_dir/quilldot" ||
+  fail "starting cupsd" "$work/cups/log/stdout"
+cups_files=$work/cups/conf/cups-files.conf
 
 now() { date +%s.%N; }
-report() {  # name pages file start end
-  local bytes
-  bytes=$(stat -c %s "$3")
-  printf '%-18s %2s page(s) %9s bytes %6.2f s   %s\n' "$1" "$2" "$bytes" \
-    "$(awk -v a="$4" -v b="$5" 'BEGIN { print b - a }')" "$3"
-}
-fail() {
-  echo "demo: $1 failed; its messages:" >&2
-  cat "$2" >&2
-  exit 1
+# report MODEL ROUTE START END: previews out/MODEL.prn into out/MODEL-N.png
+# and prints the job's line.
+report() {
+  local model=$1 route=$2 seconds bytes pages summary
+  seconds=$(awk -v a="$3" -v b="$4" 'BEGIN { printf "%.2f", b - a }')
+  bytes=$(stat -c %s "out/$model.prn")
+  "$preview" -o "out/$model" "out/$model.prn" >"$work/$model.preview" 2>&1 ||
+    fail "quillpreview of out/$model.prn" "$work/$model.preview"
+  pages=$(grep -c '^page [0-9]*:' "$work/$model.preview" || true)
+  # "page 1: serial 3060x3960 at 360x360 dpi, ... -> out/ink1-1.png": the
+  # part between the page number and the file, pages joined by " | ".
+  summary=$(sed -n -E 's/^page ([0-9]+): (.*) -> .*$/\2/p' "$work/$model.preview" |
+    paste -sd'|' | sed 's/|/ | /g')
+  printf '%-7s %-12s %2s page(s) %7s bytes %5s s  %s\n' \
+    "$model" "$route" "$pages" "$bytes" "$seconds" "$summary"
 }
 
-# Jobs through cupsfilter: pdftopdf, gstoraster, then our filter.
-cupsfilter_job() {  # name ppd-file page-pattern [cupsfilter options...]
-  local name=$1 ppd=$2 pattern=$3
-  shift 3
-  local log=$work/$name.log start end pages
+# cupsfilter_job MODEL PPD: pdftopdf, gstoraster, then our filter. No
+# scheduler is asked anything (CUPS_SERVER points at a port nobody serves).
+cupsfilter_job() {
+  local model=$1 ppd=$2 log=$work/$1.log start end
   start=$(now)
   CUPS_SERVER=127.0.0.1:9 TMPDIR=$work \
-    cupsfilter -e -p "$(ppd_for "$ppd")" -m printer/foo "$@" "$testpage" \
-    >"out/$name.prn" 2>"$log" || fail "$name" "$log"
+    cupsfilter -c "$cups_files" -e -p "$ppd" -m printer/foo "$testpage" \
+    >"out/$model.prn" 2>"$log" || fail "$model" "$log"
   end=$(now)
-  grep -q '^ERROR:' "$log" && fail "$name" "$log"
-  pages=$(grep -oE "$pattern" "$log" | sort -u | wc -l)
-  report "$name" "$pages" "out/$name.prn" "$start" "$end"
+  grep -q '^ERROR:' "$log" && fail "$model" "$log"
+  report "$model" cupsfilter "$start" "$end"
+}
+
+# queue_job MODEL PPD: lp to a queue made from the PPD with the model's
+# queue options; waits (at most 5 minutes) for the job to complete.
+queue_job() {
+  local model=$1 ppd=$2 start end id options=()
+  mapfile -t options < <(quill_queue_options "$model")
+  pcupsd_add_queue "quill-$model" "$ppd" "$work/$model.out" "${options[@]}" ||
+    fail "making the queue of $model" "$PCUPSD_LOG"
+  start=$(now)
+  id=$(pcupsd_submit "quill-$model" "$testpage") || fail "lp to quill-$model" "$PCUPSD_LOG"
+  pcupsd_wait_jobs 300 || fail "$model (job $id did not complete)" "$PCUPSD_LOG"
+  end=$(now)
+  [[ "$(pcupsd_job_state "$id")" == completed ]] ||
+    fail "$model (job $id: $(pcupsd_job_state "$id"))" "$PCUPSD_LOG"
+  cp "$work/$model.out" "out/$model.prn"
+  report "$model" "queue" "$start" "$end"
 }
 
 echo "Printing $testpage"
-cupsfilter_job ink1-mono quill-ink1.ppd 'INFO: \[quillfilter\] page [0-9]+, 1/'
-cupsfilter_job dot24 quill-dot24.ppd 'INFO: \[quillfilter\] page [0-9]+, 1/'
-cupsfilter_job dm24 quill-dm24.ppd '^PAGE: [0-9]+, 1/'
-cupsfilter_job receipt quill-rp80.ppd '^PAGE: [0-9]+, 1/'
-
-# The red/black choice is a queue option, which only a print server has: a
-# private cupsd on a loopback port with a file: queue.
-redblack_job() {
-  local root=$work/cups port start end id state pages
-  mkdir -p "$root"/{conf,spool/tmp,log,cache,state}
-  chmod -R 0755 "$root"
-  # A loopback port nobody answers on.
-  for _ in $(seq 50); do
-    port=$((20000 + RANDOM % 40000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
-  done
-  cat >"$root/conf/cups-files.conf" <<EOF
-ServerRoot $root/conf
-RequestRoot $root/spool
-TempDir $root/spool/tmp
-CacheDir $root/cache
-StateDir $root/state
-ServerBin /usr/lib/cups
-DataDir /usr/share/cups
-AccessLog $root/log/access_log
-ErrorLog $root/log/error_log
-PageLog $root/log/page_log
-FileDevice Yes
-SystemGroup root
-EOF
-  cat >"$root/conf/cupsd.conf" <<EOF
-LogLevel debug
-Listen 127.0.0.1:$port
-Browsing No
-WebInterface No
-DefaultAuthType None
-<Location />
-  Order allow,deny
-  Allow 127.0.0.1
-</Location>
-<Location /admin>
-  Order allow,deny
-  Allow 127.0.0.1
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-  export CUPS_SERVER=127.0.0.1:$port
-  /usr/sbin/cupsd -f -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" \
-    >"$work/cupsd.out" 2>&1 &
-  cupsd_pid=$!
-  for _ in $(seq 100); do
-    lpstat -r >/dev/null 2>&1 && break
-    sleep 0.2
-  done
-  lpstat -r >/dev/null 2>&1 || fail "starting cupsd" "$work/cupsd.out"
-
-  local output=$work/ink3.prn
-  : >"$output"
-  chmod 0666 "$output"
-  # (lpadmin warns that PPD-based drivers are deprecated; they still work.)
-  lpadmin -p quill-redblack -E -v "file://$output" -P "$(ppd_for quill-ink3.ppd)" \
-    -o CustomColorMode=2 2>/dev/null
-  start=$(now)
-  id=$(lp -d quill-redblack "$testpage" | sed -E 's/.*quill-redblack-([0-9]+).*/\1/')
-  state=
-  for _ in $(seq 600); do
-    state=$(lpstat -W completed -o quill-redblack 2>/dev/null | grep -c "quill-redblack-$id " || true)
-    [[ "$state" != 0 ]] && break
-    sleep 0.2
-  done
-  end=$(now)
-  [[ "$state" != 0 ]] || fail "ink3-redblack (job $id did not complete)" "$root/log/error_log"
-  cp "$output" out/ink3-redblack.prn
-  # The filter's INFO line of every page's first copy becomes the job's
-  # state message.
-  pages=$(grep -oE "\[Job $id\] Set job-printer-state-message to \"\[quillfilter\] page [0-9]+, 1/" \
-    "$root/log/error_log" | sort -u | wc -l)
-  report ink3-redblack "$pages" out/ink3-redblack.prn "$start" "$end"
-  kill "$cupsd_pid"
-  wait "$cupsd_pid" 2>/dev/null || true
-  cupsd_pid=
-  unset CUPS_SERVER
-}
-redblack_job
+for ppd in build/ppd/quill-*.ppd; do
+  model=$(quill_model "$ppd")
+  if quill_needs_queue "$model"; then
+    queue_job "$model" "$top/$ppd"
+  else
+    cupsfilter_job "$model" "$top/$ppd"
+  fi
+done
 
 # Library hosts: the page-language inkjet and the thermal printer through
 # quillconvert, from the test page rendered as a picture.
 pdftoppm -r 300 -gray -singlefile -png "$testpage" "$work/testpage300"
 pdftoppm -r 203 -gray -singlefile -png "$testpage" "$work/testpage203"
-convert_job() {  # name image [quillconvert options...]
-  local name=$1 image=$2 start end
+convert_job() {  # model image [quillconvert options...]
+  local model=$1 image=$2 start end
   shift 2
   start=$(now)
-  "$work/prefix/bin/quillconvert" "$@" -o "out/$name.prn" "$image" 2>"$work/$name.log" ||
-    fail "$name" "$work/$name.log"
+  "$work/prefix/bin/quillconvert" "$@" -o "out/$model.prn" "$image" 2>"$work/$model.log" ||
+    fail "$model" "$work/$model.log"
   end=$(now)
-  report "$name" 1 "out/$name.prn" "$start" "$end"
+  report "$model" quillconvert "$start" "$end"
 }
 convert_job ink2 "$work/testpage300.png" --class DocumentProcessInk2 -r 300 \
   --x-unit 300 --y-unit 300 --options "quality=2:grey=1"
 convert_job thermal "$work/testpage203.png" --class DocumentProcessThermal -r 203 \
   --x-unit 203 --y-unit 203 --options "dither=2:max_width=1728"
 
-echo "Printer bytes are in $top/out/"
+echo "Printer bytes and their pages are in $top/out/"

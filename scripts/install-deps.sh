@@ -14,6 +14,8 @@ PACKAGES=(
   googletest libgtest-dev libbenchmark-dev
   # real CUPS chains for the end-to-end tests and the demo
   cups cups-client cups-filters ghostscript cups-ppdc poppler-utils
+  # shrinking the pictures of docs/ (docs/make-pictures.sh)
+  netpbm
   # the sanitizer stage of scripts/test.sh and the fuzz targets: clang with
   # its sanitizer and libFuzzer runtimes
   clang libclang-rt-14-dev

@@ -64,6 +64,12 @@ typedef void (*DCRASTER_CONTEXT_CALLBACK)(void* context, int size, unsigned char
    of 4. */
 enum { DCRASTER_MAX_WIDTH = 65532 };
 
+/* Tallest image: a 2 m sheet at 2880 dpi, the bounds of libquill.h
+   (quill_max_side_pixels(QUILL_MAX_RESOLUTION)). dcraster_delete pads the
+   missing rows of an image, so an absurd height would cost that many rows of
+   work even when no row is ever added. */
+enum { DCRASTER_MAX_HEIGHT = 226771 };
+
 /* Encoder state. Created by dcraster_create, freed by dcraster_delete. The
    caller may set planar, deflateEffort and whiteIs0 between creation and
    the first row; everything else belongs to the encoder. */
@@ -104,7 +110,7 @@ typedef struct DCRASTER_T {
 
 /* Creates an encoder; writes nothing. Returns null, allocating nothing, when
    width <= 0, width is not a multiple of 4, width > DCRASTER_MAX_WIDTH,
-   height <= 0, colorSpace or objectType is out of range, compressionFormat
+   height <= 0, height > DCRASTER_MAX_HEIGHT, colorSpace or objectType is out of range, compressionFormat
    is not tokenDeflate, the callback is null, CMYK is combined with an object
    plane, or memory runs out. Defaults: planar 1, deflateEffort 9,
    whiteIs0 1. The caller frees the record with dcraster_delete. */

@@ -115,6 +115,35 @@ typedef struct CONV_PARAM_T {
   uint32_t time_stamp : 1;           /* ask for the time-stamp record */
 } CONV_PARAM;
 
+/* Bounds of the pages the library prints. No printer it drives takes a
+   sheet with a side over 2 m or prints finer than 2880 dpi, and the largest
+   sheet it supports (a 14.875 x 11 inch continuous form at 720 dpi, 24 bits
+   per pixel: 85 million pixels, 254 MB) stays well inside the pixel and byte
+   bounds, which only keep a corrupt or hostile size from making the library
+   allocate and screen gigabytes. A raster handed to DocProc_ProcessPage(2),
+   convert_raster_to_command or an image page, and a page head of
+   process_print_data, is refused (a warning record "raster refused: ..." or
+   "page head refused: ...", nothing printed, nothing allocated for it) when
+   - x_res or y_res is above QUILL_MAX_RESOLUTION,
+   - width is above quill_max_side_pixels(x_res) or height above
+     quill_max_side_pixels(y_res) (for a non-zero resolution; a zero one is
+     refused by the page operation itself),
+   - width x height is above QUILL_MAX_PAGE_PIXELS, or
+   - |pitch| x height is above QUILL_MAX_PAGE_BYTES.
+   All products are taken in 64 bits. */
+enum {
+  QUILL_MAX_RESOLUTION = 2880,      /* dots per inch, each direction */
+  QUILL_MAX_SIDE_MM = 2000,         /* longest side of a printable sheet */
+  QUILL_MAX_PAGE_PIXELS = 1 << 30,  /* width x height */
+  QUILL_MAX_PAGE_BYTES = 1 << 30    /* |pitch| x height */
+};
+
+/* Pixels along a side of QUILL_MAX_SIDE_MM at `dpi` dots per inch:
+   floor(2000 mm x dpi / 25.4 mm); 226771 at 2880 dpi. */
+static inline uint32_t quill_max_side_pixels(uint32_t dpi) {
+  return (uint32_t)((uint64_t)dpi * (QUILL_MAX_SIDE_MM * 10u) / 254u);
+}
+
 /* Creates the document processor named by `name`: one of
    "DocumentProcessInk1", "DocumentProcessInk2", "DocumentProcessInk3",
    "DocumentProcessThermal", "DocumentProcessDot24" (exact, case-sensitive).
@@ -136,7 +165,8 @@ void DocProc_StartDoc(void* obj);
 void DocProc_StartDoc2(void* obj, const CONV_PARAM2* param);
 
 /* Converts one page (all its copies). Returns 0 on success, -1 when the
-   raster is rejected or the handle is NULL. */
+   raster is rejected (beyond the bounds above, or refused by the page
+   operation) or the handle is NULL. */
 int DocProc_ProcessPage(void* obj, const RASTER_INFO* raster);
 
 /* DocProc_Update(obj, param), then DocProc_ProcessPage(obj, raster). */
@@ -153,9 +183,7 @@ int DocProc_HasNotEnd(void* obj);
 /* Loads the image file `img_path` and prints it as one page at the given
    resolution. When the processor's page length is 0 it becomes the
    picture's height. Returns the page result, or -1 when the handle is NULL
-   or the file cannot be loaded. A picture of more than 2^28 pixels or
-   512 MiB of pixels is refused (-1) before its pixels are read, for every
-   format whose header FreeImage can read alone. */
+   or the file cannot be loaded. */
 int DocProc_ProcessImagePage(void* obj, const char* img_path,
                              unsigned short x_res, unsigned short y_res);
 

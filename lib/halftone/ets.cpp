@@ -17,6 +17,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "quill/dither.h"
 #include "support/fi_bitmap.h"
 #include "support/log.h"
@@ -380,6 +384,32 @@ inline void PrepareColumn(int x, int ax2, int ay2, int rlimit, int& rv, int& av,
   r_line[x] = rv + bv;
 }
 
+// PrepareColumn over columns hi, hi - 1, ..., lo (hi >= lo) when no
+// column's r + b exceeds rlimit: then neither the grown distance it keeps
+// (below r + b - bv) nor the restart value can reach the cap, and the step
+// carries u = r + b, which is also what r_line receives, so the chain from
+// column to column is one addition, one comparison and one selection.
+inline void PrepareColumnsUncapped(int hi, int lo, int ax2, int ay2, int& rv, int& av, int& bv,
+                                   int* __restrict r_line, int* __restrict a_line, int* __restrict b_line) {
+  int u = rv + bv, a = av, b = bv;
+  for (int x = hi; x >= lo; --x) {
+    const int restart = r_line[x] + b_line[x];
+    int un = u + a;
+    int an = a + 2 * ay2;
+    int bn = b;
+    KeepIfLess(un, restart, un, restart, an, a_line[x], bn, b_line[x]);
+    u = un;
+    a = an;
+    b = bn;
+    a_line[x] = a;
+    b_line[x] = b + 2 * ax2;
+    r_line[x] = u;
+  }
+  rv = u - b;
+  av = a;
+  bv = b;
+}
+
 // Four columns as one vector (GCC/Clang vector extensions: the compiler
 // picks the instructions the target has; 16 bytes is SSE2 on x86-64).
 typedef int Vec4 __attribute__((vector_size(16)));
@@ -390,8 +420,15 @@ inline Vec4 Load4(const int* p) {
 }
 inline void Store4(int* p, Vec4 v) { std::memcpy(p, &v, sizeof v); }
 inline Vec4 Min4(Vec4 v, int cap) { return v > cap ? Vec4{} + cap : v; }
-// True when every lane of a comparison result is set.
+// True when every lane of a comparison result is set (lanes are 0 or -1),
+// and when any lane is.
+#if defined(__SSE2__)
+inline bool All4(Vec4 m) { return _mm_movemask_epi8(reinterpret_cast<__m128i>(m)) == 0xFFFF; }
+inline bool Any4(Vec4 m) { return _mm_movemask_epi8(reinterpret_cast<__m128i>(m)) != 0; }
+#else
 inline bool All4(Vec4 m) { return (m[0] & m[1] & m[2] & m[3]) != 0; }
+inline bool Any4(Vec4 m) { return (m[0] | m[1] | m[2] | m[3]) != 0; }
+#endif
 // The lanes moved down by one (lane i takes lane i + 1; the last keeps its own).
 // GCC and clang spell the lane shuffle differently (the sanitizer and fuzz
 // builds use clang).
@@ -402,6 +439,17 @@ inline Vec4 Next4(Vec4 v) {
   return __builtin_shuffle(v, Vec4{1, 2, 3, 3});
 #endif
 }
+// Lanes 1, 2, 3 of v, then lane 0 of w.
+#if defined(__SSE2__)
+inline Vec4 ShiftIn4(Vec4 v, Vec4 w) {
+  return reinterpret_cast<Vec4>(_mm_or_si128(_mm_srli_si128(reinterpret_cast<__m128i>(v), 4),
+                                             _mm_slli_si128(reinterpret_cast<__m128i>(w), 12)));
+}
+#elif defined(__clang__)
+inline Vec4 ShiftIn4(Vec4 v, Vec4 w) { return __builtin_shufflevector(v, w, 1, 2, 3, 4); }
+#else
+inline Vec4 ShiftIn4(Vec4 v, Vec4 w) { return __builtin_shuffle(v, w, Vec4{1, 2, 3, 4}); }
+#endif
 constexpr Vec4 kLane = {0, 1, 2, 3};
 constexpr int kBlock = 4;  // columns per vector
 // Closed forms of a growing distance stay far inside 32 bits below these.
@@ -410,7 +458,8 @@ constexpr int kSmallDistance = 1 << 30;
 
 // Four columns [lo, lo + 4) of the distance pass at once when every one of
 // them makes the same choice, which is the rule on paper away from dots and
-// edges; false (nothing done) otherwise. Entering from the right with the
+// edges; returns 1 when all four restarted (the first case below), 2 when
+// all grew, 0 (nothing done) otherwise. Entering from the right with the
 // running state (rv, av, bv):
 //  - if column lo + 3 restarts from its own state, each next column does so
 //    too exactly when min(r[i + 1], rlimit) + a[i + 1] + b[i + 1] (the
@@ -420,7 +469,7 @@ constexpr int kSmallDistance = 1 << 30;
 //    r = min(rv + k av + k (k - 1) ay2, rlimit), a = av + 2 k ay2, and all
 //    four grow when each grown distance plus bv stays below r + b there.
 // The comparisons are the plain pass's own 32-bit sums, in its order.
-inline bool PrepareBlock(int lo, int ax2, int ay2, int rlimit, int& rv, int& av, int& bv,
+inline int PrepareBlock(int lo, int ax2, int ay2, int rlimit, int& rv, int& av, int& bv,
                          int* __restrict r_line, int* __restrict a_line, int* __restrict b_line) {
   const Vec4 r = Load4(r_line + lo);
   const Vec4 b = Load4(b_line + lo);
@@ -428,25 +477,58 @@ inline bool PrepareBlock(int lo, int ax2, int ay2, int rlimit, int& rv, int& av,
     const Vec4 a = Load4(a_line + lo);
     // The last lane compares with itself, which always holds (a > 0).
     const Vec4 same = !(Min4(Next4(r), rlimit) + Next4(a) + Next4(b) < r + b);
-    if (!All4(same)) return false;
+    if (!All4(same)) return 0;
     Store4(r_line + lo, Min4(r, rlimit) + b);
     Store4(b_line + lo, b + 2 * ax2);
     rv = r[0] > rlimit ? rlimit : r[0];
     av = a[0];
     bv = b[0];
-    return true;
+    return 1;
   }
-  if (av >= kSmallIncrement || ay2 >= kSmallIncrement) return false;
+  if (av >= kSmallIncrement || ay2 >= kSmallIncrement) return 0;
   const Vec4 k = (kBlock - 1) - kLane;  // columns from the top of the block
   const Vec4 u = rv + k * av + k * (k - 1) * ay2;
   const Vec4 grown = Min4(u, rlimit) + av + 2 * k * ay2;
-  if (!All4(grown + bv < r + b)) return false;
+  if (!All4(grown + bv < r + b)) return 0;
   Store4(a_line + lo, av + 2 * (k + 1) * ay2);
   Store4(b_line + lo, Vec4{} + (bv + 2 * ax2));
   Store4(r_line + lo, Min4(grown, rlimit) + bv);
   rv = grown[0] > rlimit ? rlimit : grown[0];
   av += 2 * kBlock * ay2;
-  return true;
+  return 2;
+}
+
+// Restart blocks one after the other, right to left from column x, until
+// a block does not restart whole (PrepareBlock's first case with the sums
+// of each block kept in a vector, which also gives the test across the
+// block boundary); returns the new x. Entering with the running state
+// (rv, av, bv), which the blocks done replace.
+inline int PrepareRestarts(int x, int ax2, int rlimit, int& rv, int& av, int& bv, int* __restrict r_line,
+                           int* __restrict a_line, int* __restrict b_line) {
+  Vec4 s_prev = Vec4{} + (rv + av + bv);  // lane 0: the state entering the block
+  const int x0 = x;
+  while (x >= kBlock - 1) {
+    const int lo = x - (kBlock - 1);
+    const Vec4 r = Load4(r_line + lo);
+    const Vec4 a = Load4(a_line + lo);
+    const Vec4 b = Load4(b_line + lo);
+    const Vec4 mr = Min4(r, rlimit);
+    const Vec4 sums = mr + a + b;  // what each column offers its left neighbour
+    const Vec4 next = ShiftIn4(sums, s_prev);
+    if (Any4(next < r + b)) break;
+    Store4(r_line + lo, mr + b);
+    Store4(b_line + lo, b + 2 * ax2);
+    s_prev = sums;
+    x -= kBlock;
+  }
+  if (x != x0) {
+    // The state column x + 1 leaves, from what it now holds: b grew by
+    // 2 ax2, r became min(r, rlimit) + b, a stayed.
+    bv = b_line[x + 1] - 2 * ax2;
+    rv = r_line[x + 1] - bv;
+    av = a_line[x + 1];
+  }
+  return x;
 }
 
 // Carries the distance state of every plane to the next line, right to
@@ -464,20 +546,52 @@ void PrepareDistances(ETS_Ctx* etc) {
     int av = ay2;
     int bv = ax2;
     int x = pc->width - 1;
+    // Far from the cap (every column's r + b at most rlimit, the rule
+    // wherever dots are near), the column steps take the shorter form. The
+    // values are not negative, so the OR of a line bounds its largest value.
+    // Worked out when the first column goes one by one (lines of paper
+    // mostly go in blocks and need it not), over the columns not done yet.
+    int uncapped = -1;  // not known yet
+    auto line_uncapped = [&]() {
+      const int n = x + 1;
+      Vec4 or_r{}, or_b{};
+      int i = 0;
+      for (; i + kBlock <= n; i += kBlock) {
+        or_r |= Load4(r_line + i);
+        or_b |= Load4(b_line + i);
+      }
+      unsigned r_bits = static_cast<unsigned>(or_r[0] | or_r[1] | or_r[2] | or_r[3]);
+      unsigned b_bits = static_cast<unsigned>(or_b[0] | or_b[1] | or_b[2] | or_b[3]);
+      for (; i < n; ++i) {
+        r_bits |= static_cast<unsigned>(r_line[i]);
+        b_bits |= static_cast<unsigned>(b_line[i]);
+      }
+      return uint64_t{r_bits} + b_bits <= static_cast<uint64_t>(rlimit) ? 1 : 0;
+    };
+    auto columns = [&](int lo) {  // columns x down to lo, one by one
+      if (uncapped < 0) uncapped = line_uncapped();
+      if (uncapped) {
+        PrepareColumnsUncapped(x, lo, ax2, ay2, rv, av, bv, r_line, a_line, b_line);
+        x = lo - 1;
+      } else {
+        for (; x >= lo; --x) PrepareColumn(x, ax2, ay2, rlimit, rv, av, bv, r_line, a_line, b_line);
+      }
+    };
     // Where blocks keep failing (near dots), fewer are tried: after n
     // failures in a row the next 4 << min(n, 4) columns go one by one.
     int failures = 0;
     while (x >= kBlock - 1) {
-      if (PrepareBlock(x - (kBlock - 1), ax2, ay2, rlimit, rv, av, bv, r_line, a_line, b_line)) {
+      const int block = PrepareBlock(x - (kBlock - 1), ax2, ay2, rlimit, rv, av, bv, r_line, a_line, b_line);
+      if (block != 0) {
         x -= kBlock;
         failures = 0;
+        if (block == 1) x = PrepareRestarts(x, ax2, rlimit, rv, av, bv, r_line, a_line, b_line);
         continue;
       }
-      const int lo = std::max(0, x - ((kBlock << std::min(failures, 4)) - 1));
-      for (; x >= lo; --x) PrepareColumn(x, ax2, ay2, rlimit, rv, av, bv, r_line, a_line, b_line);
+      columns(std::max(0, x - ((kBlock << std::min(failures, 4)) - 1)));
       ++failures;
     }
-    for (; x >= 0; --x) PrepareColumn(x, ax2, ay2, rlimit, rv, av, bv, r_line, a_line, b_line);
+    if (x >= 0) columns(0);
   }
 }
 
@@ -616,10 +730,23 @@ void PaperRun(int x0, int x1, int ay2, int& r, int& a, int& b, int* __restrict r
     if (!(r + a < rl[0])) {
       const Vec4 al = Load4(a_line + x);
       if (All4(!(rl + al < Next4(rl)))) {
-        r = rl[kBlock - 1];
-        a = al[kBlock - 1];
-        b = b_line[x + kBlock - 1];
-        x += kBlock;
+        // Column x restarts, and so does each next one while its own
+        // distance is not above the grown distance of its left neighbour:
+        // a stretch that changes nothing, read eight columns at a time.
+        int i = x + kBlock - 1;
+        while (i + 2 * kBlock < x1) {
+          const Vec4 r0 = Load4(r_line + i), r1 = Load4(r_line + i + kBlock);
+          const Vec4 a0 = Load4(a_line + i), a1 = Load4(a_line + i + kBlock);
+          const Vec4 n0 = Load4(r_line + i + 1), n1 = Load4(r_line + i + kBlock + 1);
+          if (Any4((r0 + a0 < n0) | (r1 + a1 < n1))) break;
+          i += 2 * kBlock;
+        }
+        // Column i restarts; the stretch goes on to i + 1 when that one does.
+        while (i + 1 < x1 && !(r_line[i] + a_line[i] < r_line[i + 1])) ++i;
+        r = r_line[i];
+        a = a_line[i];
+        b = b_line[i];
+        x = i + 1;
         failures = 0;
         continue;
       }
@@ -756,7 +883,14 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
   // pixel loop below.
   constexpr int kMinPaper = 16;
   bool paper[256];
-  for (int v = 0; v < 256; ++v) paper[v] = bytes[v].ink == 0;
+  int paper_values = 0;
+  for (int v = 0; v < 256; ++v) {
+    paper[v] = bytes[v].ink == 0;
+    paper_values += paper[v];
+  }
+  // With white (255) the only paper value, stretches of ink skip eight
+  // pixels at a time while no byte of them is 255.
+  const bool only_white = paper[255] && paper_values == 1;
   thread_local std::vector<std::pair<int, int>> segments;
   segments.clear();
   {
@@ -765,6 +899,15 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
     while (x < width) {
       if (!paper[src[x]]) {
         ++x;
+        if (only_white) {
+          uint64_t word;
+          while (x + 8 <= width) {
+            std::memcpy(&word, src + x, 8);
+            const uint64_t v = ~word;  // a 0 byte where src has 255
+            if (((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull) != 0) break;
+            x += 8;
+          }
+        }
         continue;
       }
       const int run = x;
@@ -781,23 +924,35 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
     if (seg_start < width) segments.emplace_back(seg_start, width);
   }
 
+  // One pixel's prepared values; `above` is its term of the line above.
+  auto prepare_one = [&](auto all_left, int x, int above) {
+    const DriverByte& by = bytes[src[x]];
+    const int tm = tmline[(x + tm_offset) & tmmask];
+    int64_t noise;
+    if constexpr (decltype(all_left)::value) {
+      noise = tm * (int64_t{1} << by.noise_shift);
+    } else {
+      noise = MatrixNoise(tm, 24 - by.noise_shift);
+    }
+    px[x].bound = by.base - noise;
+    px[x].ink = by.ink;
+    px[x].expected = by.expected;
+    px[x].above = above;
+    // After a dot the distance is ay2, unless the column's own distance
+    // is smaller (on the first line).
+    const int rl = r_line[x];
+    px[x].bias_reset = rl >= ay2 ? by.bias_reset : Bias(rl, by.expected, rlimit, rmul);
+  };
+  // The first and last column of the line have one neighbour above.
   auto prepare = [&](auto all_left, int from, int to) {
-    for (int x = from; x < to; ++x) {
-      const DriverByte& by = bytes[src[x]];
-      const int tm = tmline[(x + tm_offset) & tmmask];
-      int64_t noise;
-      if constexpr (decltype(all_left)::value) {
-        noise = tm * (int64_t{1} << by.noise_shift);
-      } else {
-        noise = MatrixNoise(tm, 24 - by.noise_shift);
-      }
-      px[x].bound = by.base - noise;
-      px[x].ink = by.ink;
-      px[x].expected = by.expected;
-      // After a dot the distance is ay2, unless the column's own distance
-      // is smaller (on the first line).
-      const int rl = r_line[x];
-      px[x].bias_reset = rl >= ay2 ? by.bias_reset : Bias(rl, by.expected, rlimit, rmul);
+    if (from == 0) prepare_one(all_left, 0, (width > 1 ? 3 * err_line[1] : 0) + 5 * err_line[0]);
+    const int lo = std::max(from, 1);
+    const int hi = std::min(to, width - 1);
+    for (int x = lo; x < hi; ++x) {
+      prepare_one(all_left, x, 3 * err_line[x + 1] + 5 * err_line[x] + err_line[x - 1]);
+    }
+    if (to == width && width > 1) {
+      prepare_one(all_left, width - 1, 5 * err_line[width - 1] + err_line[width - 2]);
     }
   };
   // Everything a segment reads of the previous line is taken before any
@@ -808,12 +963,6 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
     } else {
       prepare(std::false_type{}, from, to);
     }
-    // The first and last column of the line have one neighbour above.
-    const int lo = std::max(from, 1);
-    const int hi = std::min(to, width - 1);
-    for (int x = lo; x < hi; ++x) px[x].above = 3 * err_line[x + 1] + 5 * err_line[x] + err_line[x - 1];
-    if (from == 0) px[0].above = (width > 1 ? 3 * err_line[1] : 0) + 5 * err_line[0];
-    if (to == width && width > 1) px[width - 1].above = 5 * err_line[width - 1] + err_line[width - 2];
   }
   px[width].above = 0;
 

@@ -9,6 +9,7 @@
 #include <FreeImagePlus.h>
 
 #include "document/document_process_base.h"
+#include "interface/page_bounds.h"
 #include "quill/libquill.h"
 #include "support/log.h"
 
@@ -108,41 +109,29 @@ void FlattenTransparency(fipImage& image) {
   }
 }
 
-// The largest picture the image pages load: 2^28 pixels and 512 MiB of
-// decoded pixels (a 720-dpi sheet of 11 x 17 inches in 24-bit colour is
-// 97 million pixels, 280 MiB). A file header may claim any size: a BMP of
-// a hundred bytes can announce 23 x 654 million pixels, which FreeImage
-// would try to allocate before reading a single row.
-constexpr uint64_t kMaxImagePixels = uint64_t{1} << 28;
-constexpr uint64_t kMaxImageBytes = uint64_t{512} << 20;
-
-// True when the picture in `path` is within the limits above, by its header
-// alone where the format lets FreeImage read only the header (BMP, PNG,
-// TIFF, JPEG, PNM and most others). Formats without that are let through:
-// their loader decides. Logs the warning "image too large: WxH, B bits per
-// pixel" when refused.
-bool SizeWithinLimits(const char* path) {
-  const FREE_IMAGE_FORMAT fif = FreeImage_GetFileType(path, 0);
-  if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsNoPixels(fif)) return true;
-  fipImage header;
-  if (!header.load(path, FIF_LOAD_NOPIXELS)) return true;  // the real load reports it
-  const uint64_t width = header.getWidth();
-  const uint64_t height = header.getHeight();
-  const uint64_t bpp = header.getBitsPerPixel();
-  const uint64_t row_bytes = (width * bpp + 31) / 32 * 4;
-  if (width * height <= kMaxImagePixels && row_bytes * height <= kMaxImageBytes) return true;
-  quill_log::Warning("image too large: %llux%llu, %llu bits per pixel",
-                     static_cast<unsigned long long>(width),
-                     static_cast<unsigned long long>(height),
-                     static_cast<unsigned long long>(bpp));
+// False, with the warning "image refused: ...", when the file's header
+// already claims a picture beyond the page bounds at the larger of the two
+// resolutions (the picture may still be turned), so that its pixels are
+// never decoded. Formats whose header cannot be read alone pass here and
+// meet the exact bounds when the page is printed.
+bool HeaderWithinBounds(const char* path, unsigned short x_res, unsigned short y_res) {
+  fipImage header(FIT_BITMAP);
+  if (!header.load(path, FIF_LOAD_NOPIXELS) || !header.isValid()) return true;
+  const uint32_t res = std::max(x_res, y_res);
+  const uint64_t row_bytes = (uint64_t{header.getWidth()} * header.getBitsPerPixel() + 7) / 8;
+  const char* problem =
+      quill_bounds::PageProblem(header.getWidth(), header.getHeight(), row_bytes, res, res);
+  if (problem == nullptr) return true;
+  quill_log::Warning("image refused: %s (%ux%u pixels of %u bits)", problem, header.getWidth(),
+                     header.getHeight(), header.getBitsPerPixel());
   return false;
 }
 
 // Loads `path`; true when a printable image was loaded. `warn_missing`
-// selects whether an unreadable file is reported. A picture beyond the
-// size limits is refused with a warning before its pixels are read.
-bool LoadPrintable(fipImage& image, const char* path, bool warn_missing) {
-  if (path != nullptr && !SizeWithinLimits(path)) return false;
+// selects whether an unreadable file is reported.
+bool LoadPrintable(fipImage& image, const char* path, bool warn_missing, unsigned short x_res,
+                   unsigned short y_res) {
+  if (path != nullptr && !HeaderWithinBounds(path, x_res, y_res)) return false;
   if (path == nullptr || !image.load(path) || !image.isValid()) {
     if (warn_missing) quill_log::Warning("failed to load image");
     return false;
@@ -227,7 +216,7 @@ int DocProc_ProcessImagePage(void* obj, const char* img_path, unsigned short x_r
   }
   return Guarded("DocProc_ProcessImagePage", [&] {
     fipImage image(FIT_BITMAP);
-    if (!LoadPrintable(image, img_path, true)) return -1;
+    if (!LoadPrintable(image, img_path, true, x_res, y_res)) return -1;
     image.flipVertical();  // FreeImage keeps rows bottom-up
     // Not const: a quarter turn repoints the record at the turned copy.
     RASTER_INFO raster = RasterOf(image, x_res, y_res);
@@ -250,7 +239,7 @@ int DocProc_ProcessImagePage2(void* obj, const char* img_path, unsigned short x_
   }
   return Guarded("DocProc_ProcessImagePage2", [&] {
     fipImage image(FIT_BITMAP);
-    if (!LoadPrintable(image, img_path, false)) return -1;
+    if (!LoadPrintable(image, img_path, false, x_res, y_res)) return -1;
     if (rotate != 0 && !image.rotate(rotate)) {
       // One-bit pictures turn only by multiples of 90 degrees.
       quill_log::Warning("failed to rotate image by %g degrees", rotate);

@@ -12,6 +12,7 @@
 #include "document/document_process_ink2.h"
 #include "document/document_process_ink3.h"
 #include "document/document_process_thermal.h"
+#include "interface/page_bounds.h"
 #include "quill/libquill.h"
 #include "support/log.h"
 
@@ -109,6 +110,9 @@ int DocProc_ProcessPage(void* obj, const RASTER_INFO* raster) {
     return -1;
   }
   if (raster == nullptr) return -1;
+  // Refused before the processor sees the page: nothing is allocated,
+  // rotated or screened for a size no printer takes.
+  if (!quill_bounds::RasterWithinBounds(*raster)) return -1;
   return Guarded("DocProc_ProcessPage", -1, [&] { return AsProcessor(obj)->ProcessPage(raster); });
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "document/document_process_ink1.h"
+#include "interface/page_bounds.h"
 #include "interface/rescale.h"
 #include "quill/libquill.h"
 #include "support/log.h"
@@ -259,6 +260,12 @@ bool PrintDataConverter::OpenPage(const PageHead& head) {
   const uint32_t height = static_cast<uint32_t>(uint64_t{head.height} * head.y_res / p.y_unit);
   const uint64_t pitch = (uint64_t{width} + 7) / 8;
   quill_log::Debug("got page head info: %ux%u", width, height);
+  if (const char* problem = quill_bounds::PageProblem(width, height, pitch, head.x_res,
+                                                      head.y_res)) {
+    quill_log::Warning("page head refused: %s (%ux%u pixels, %ux%u dpi)", problem, width, height,
+                       head.x_res, head.y_res);
+    return false;
+  }
   const uint64_t bytes = height * pitch * 3 / 2;  // half a page of spare rows
   if (bytes > kMaxPageImageBytes) {
     quill_log::Warning("page head refused: page of %ux%u pixels is too large", width, height);
@@ -448,6 +455,7 @@ int convert_raster_to_command(const CONV_PARAM2* param, const RASTER_INFO* raste
     quill_log::Warning("invalid parameter");
     return -1;
   }
+  if (!quill_bounds::RasterWithinBounds(*raster)) return -1;
   return Guarded("convert_raster_to_command", -1, [&] {
     DocumentProcessInk1 doc(param);
     doc.StartDoc();

@@ -371,6 +371,7 @@ static DCRASTER_t* Create(int width, int height, DCRASTER_COLORSPACE_t colorSpac
   DCRASTER_t* dcr;
   int channels;
   if (width <= 0 || height <= 0 || width % 4 != 0 || width > DCRASTER_MAX_WIDTH) return NULL;
+  if (height > DCRASTER_MAX_HEIGHT) return NULL;
   if ((int)colorSpace < 0 || colorSpace >= DCRASTER_COLORSPACE_last) return NULL;
   if (compressionFormat != DCRASTER_COMPRESSIONFORMAT_tokenDeflate) return NULL;
   if ((int)objectType < 0 || objectType >= DCRASTER_OBJECTTYPE_last) return NULL;

@@ -3,6 +3,9 @@
 // option string and canvas the library would receive can be checked), or
 // the internal library itself for the bytes of a whole job.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -137,7 +140,7 @@ std::string Slurp(FILE* f) {
 // Runs the filter as "quilltestq <args...>" with fresh output and message
 // files; the logger is dropped again afterwards.
 JobResult RunJob(const std::vector<std::string>& args, const DocApi& api,
-                 const std::string& ppd_path = "") {
+                 const std::string& ppd_path = "", int in_fd = -1) {
   std::vector<std::string> storage = {"quilltestq"};
   storage.insert(storage.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -151,6 +154,7 @@ JobResult RunJob(const std::vector<std::string>& args, const DocApi& api,
   io.err = err;
   io.ppd_path = ppd_path.empty() ? nullptr : ppd_path.c_str();
   io.api = &api;
+  io.in_fd = in_fd;
   JobResult result;
   result.status = quill_filter::RunFilter(static_cast<int>(storage.size()), argv.data(), io);
   quill_filter::init_log(stderr);
@@ -599,9 +603,10 @@ TEST_F(FilterJobTest, OversizedPageIsSkippedAndTheNextOnePrints) {
   RasterPage printed = MakePage(SmallPage(), 0x33);
   JobResult r = Run({MakePage(huge, 0), printed});
   EXPECT_EQ(r.status, 0);
+  // Refused by its size before anything is allocated (2^42 bytes).
   EXPECT_EQ(CountLine(r.err,
-                      "ERROR: [quillfilter] Unable to allocate 4398050705408 bytes for page 1, "
-                      "the page is skipped"),
+                      "ERROR: [quillfilter] Page 1 is skipped: the sheet of 1048576x1048577 "
+                      "pixels at 72x72 dpi has a side longer than 2000 mm"),
             1);
   auto pages = fake_.Of("process_page2");
   ASSERT_EQ(pages.size(), 1u);
@@ -634,6 +639,105 @@ TEST_F(FilterJobTest, ZeroResolutionIsSkippedAndTheNextOnePrints) {
   auto pages = fake_.Of("process_page2");
   ASSERT_EQ(pages.size(), 1u);
   EXPECT_EQ(pages[0]->pixels, std::vector<uint8_t>(20 * 10 * 3, 0x55));
+}
+
+// Hostile headers: sizes, resolutions and copies no printer takes, and
+// pages that claim billions of rows the stream does not hold. Each is
+// refused with an ERROR line before anything is allocated for it, its rows
+// are consumed, and the job prints exactly what the legal page alone prints
+// (through the real library, so the document commands are compared too).
+// Pages whose claimed rows are missing come last: a raster stream has no
+// page marks, so their rows cannot be told from the next page's.
+TEST_F(FilterJobTest, HostilePagesAreRefusedAndTheLegalPagePrintsAsAlone) {
+  RasterPageSpec legal_spec = PageAt(360, 360);
+  legal_spec.page_width_pt = 36.0f;
+  legal_spec.page_height_pt = 18.0f;
+  RasterPage legal = MakePage(legal_spec, 0x00);  // black: the same dots whatever the screen's random start
+  const std::string legal_path = dir_.File("legal.ras");
+  ASSERT_TRUE(quill_test::WriteRasterFile(legal_path, {legal}));
+  const JobResult alone =
+      RunJob({"7", "user", "title", "1", "", legal_path}, quill_filter::LibraryApi());
+  ASSERT_EQ(alone.status, 0);
+  ASSERT_GT(alone.out.size(), 100u);
+
+  struct Case {
+    const char* what;
+    RasterPage page;
+    bool rows_missing;   // header only: goes after the legal page
+    const char* reason;  // expected after "Page <n> is skipped: "
+  };
+  auto spec = [](float w_pt, float h_pt, unsigned res) {
+    RasterPageSpec s = SmallPage();
+    s.page_width_pt = w_pt;
+    s.page_height_pt = h_pt;
+    s.x_res = s.y_res = res;
+    s.width_px = 16;
+    s.height_px = 16;
+    return s;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"sheet a million points wide", MakePage(spec(1e6f, 72.0f, 720)), false,
+                   "the sheet of 10000000x720 pixels at 720x720 dpi has a side longer than "
+                   "2000 mm"});
+  cases.push_back({"sheet a million points high", MakePage(spec(72.0f, 1e6f, 720)), false,
+                   "the sheet of 720x10000000 pixels at 720x720 dpi has a side longer than "
+                   "2000 mm"});
+  cases.push_back({"5760 dpi", MakePage(spec(72.0f, 72.0f, 5760)), false,
+                   "the resolution 5760x5760 dpi is above 2880 dpi"});
+  {
+    RasterPageSpec big = spec(600.0f, 600.0f, 2880);  // 24000 x 24000 pixels of 4 bytes
+    big.bits_per_pixel = 32;
+    big.color_space = CUPS_CSPACE_RGBW;
+    cases.push_back({"2.3 GB canvas", MakePage(big), false,
+                     "the sheet of 24000x24000 pixels needs 2304000000 bytes, more than the "
+                     "1073741824 of the largest page"});
+  }
+  {
+    RasterPageSpec many = spec(72.0f, 72.0f, 72);
+    many.num_copies = 100000;
+    cases.push_back({"100000 copies", MakePage(many), false, "100000 copies are more than 9999"});
+  }
+  {
+    RasterPage tall = MakePage(spec(72.0f, 72.0f, 72));
+    tall.header.cupsHeight = 0xFFFFFFF0u;
+    tall.pixels.clear();
+    cases.push_back({"4 billion rows claimed, none sent", tall, true,
+                     "the raster of 16x4294967280 pixels at 72x72 dpi has a side longer than "
+                     "2000 mm"});
+  }
+  {
+    RasterPageSpec wide = spec(72.0f, 72.0f, 72);
+    wide.width_px = 1u << 24;
+    wide.height_px = 1;
+    wide.bits_per_pixel = 1;
+    wide.color_space = CUPS_CSPACE_K;
+    RasterPage page = MakePage(wide, 0);  // one 2 MiB row that is never written
+    page.pixels.clear();
+    cases.push_back({"raster rows wider than the sheet bound, truncated", page, true,
+                     "the raster of 16777216x1 pixels at 72x72 dpi has a side longer than "
+                     "2000 mm"});
+  }
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = dir_.File("hostile.ras");
+    const std::vector<RasterPage> pages =
+        c.rows_missing ? std::vector<RasterPage>{legal, c.page}
+                       : std::vector<RasterPage>{c.page, legal};
+    ASSERT_TRUE(quill_test::WriteRasterFile(path, pages));
+    const JobResult r = RunJob({"7", "user", "title", "1", "", path}, quill_filter::LibraryApi());
+    EXPECT_EQ(r.status, 0);
+    const int hostile = c.rows_missing ? 2 : 1;
+    EXPECT_EQ(CountLine(r.err, "ERROR: [quillfilter] Page " + std::to_string(hostile) +
+                                   " is skipped: " + c.reason),
+              1)
+        << r.err.substr(0, 4000);
+    EXPECT_EQ(CountContaining(r.err, "ERROR:"), 1);
+    EXPECT_EQ(CountLine(r.err, "INFO: [quillfilter] page " + std::to_string(3 - hostile) +
+                                   ", 1/1 copies"),
+              1);
+    EXPECT_TRUE(r.out == alone.out) << Hex(r.out.substr(0, 200));
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -716,6 +820,34 @@ TEST_F(FilterJobTest, RealLibraryWritesTheDocumentCommands) {
                                  kInk1Options + kLongStart),
             2);  // at StartDoc2 and at ProcessPage2
   EXPECT_EQ(CountLine(r.err, "INFO: [quillfilter] Job 7 finished."), 1);
+}
+
+// The raster can come from a descriptor of the caller (here a pipe) instead
+// of argv[6] or standard input; a job run that way prints what the job from
+// the file prints, again and again, and leaves the descriptor open.
+TEST_F(FilterJobTest, RasterFromTheCallersDescriptorPrintsLikeTheFile) {
+  std::string path = dir_.File("job.ras");
+  RasterPageSpec spec = PageAt(360, 360);
+  spec.num_copies = 2;
+  ASSERT_TRUE(quill_test::WriteRasterFile(path, {MakePage(spec), MakePage(PageAt(180, 180))}));
+  const std::string raster = quill_filter_test::ReadFile(path);
+  ASSERT_LT(raster.size(), 60000u);  // fits a pipe without a writer thread
+  const JobResult from_file =
+      RunJob({"7", "user", "title", "1", "", path}, quill_filter::LibraryApi());
+  ASSERT_EQ(from_file.status, 0);
+  for (int run = 0; run < 2; ++run) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], raster.data(), raster.size()), static_cast<ssize_t>(raster.size()));
+    close(fds[1]);
+    const JobResult r =
+        RunJob({"7", "user", "title", "1", ""}, quill_filter::LibraryApi(), "", fds[0]);
+    EXPECT_EQ(fcntl(fds[0], F_GETFD), 0);  // still open
+    close(fds[0]);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out == from_file.out) << Hex(r.out);
+    EXPECT_EQ(CountLine(r.err, "INFO: [quillfilter] page 2, 1/1 copies"), 1);
+  }
 }
 
 // One- and eight-bit pages go through the real library at their own depth

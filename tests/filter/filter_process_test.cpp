@@ -6,8 +6,14 @@
 // document commands; the checks on them are prefixes, so they hold once
 // pages follow.
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
+#include <cstdlib>
 #include <regex>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -177,6 +183,129 @@ TEST(FilterProgram, SigtermEndsTheJobCleanly) {
   // Everything the library wrote reached standard output.
   ASSERT_GE(child.out().size(), kLongStartBytes.size());
   EXPECT_EQ(Hex(child.out().substr(0, kLongStartBytes.size())), Hex(kLongStartBytes));
+}
+
+// SIGTERM while a large page is being read stops the reading at the next
+// row. The page's rows after the signal never arrive and standard input
+// stays open: a filter that went on reading the page (or sent it to the
+// library) would wait for them until the test gives up; one that stops
+// ends the job, with the document still ended and released.
+TEST(FilterProgram, SigtermWhileAPageIsReadStopsAtTheNextRow) {
+  TempDir dir;
+  RasterPageSpec spec;  // Letter at 180 dpi: 1530 x 1980 pixels, 9 MB of rows
+  spec.x_res = spec.y_res = 180;
+  spec.row_count = 24;
+  RasterPage page = MakePage(spec);
+  uint32_t noise = 12345;  // incompressible rows, so the stream is 9 MB too
+  for (uint8_t& b : page.pixels) {
+    noise = noise * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(noise >> 16);
+  }
+  const std::string path = dir.File("big.ras");
+  ASSERT_TRUE(quill_test::WriteRasterFile(path, {page}));
+  const std::string raster = quill_filter_test::ReadFile(path);
+  ASSERT_GT(raster.size(), size_t{8} << 20);
+
+  Subprocess child(FilterArgs({"47", "user", "title", "1", ""}), HermeticEnv(), true, "myqueue");
+  ASSERT_TRUE(child.Write(raster.substr(0, 1 << 20)));  // about a tenth of the rows
+  ASSERT_TRUE(child.WaitForStderr("INFO: [quillfilter] page 1, 1/1 copies", kTimeoutMs))
+      << child.err();
+  child.Signal(SIGTERM);
+  // A few more rows wake a filter blocked in its read (one that still had
+  // rows in the pipe may have ended already); the rest never comes.
+  child.Write(raster.substr(1 << 20, 1 << 16), 2000);
+  EXPECT_EQ(child.Wait(20000), 0) << child.err().substr(0, 3000);
+  EXPECT_EQ(CountLine(child.err(), "DEBUG: [quillfilter] got cancel signal and exit"), 1);
+  EXPECT_EQ(CountLine(child.err(), "DEBUG: [quillfilter] end doc"), 1);
+  EXPECT_EQ(quill_filter_test::CountContaining(child.err(), "ProcessPageInternal"), 0);
+  EXPECT_EQ(Lines(child.err()).back(), "INFO: [quillfilter] Job 47 finished.");
+  // The document starts with its first page sent, so nothing was printed.
+  EXPECT_EQ(Hex(child.out()), "");
+}
+
+// Runs quillfilter on the raster file with standard output on `out_fd` (the
+// parent's copy is closed), SIGPIPE at its default as a spooler leaves it,
+// standard error into a file. Returns the wait status and the messages.
+std::pair<int, std::string> RunWithOutput(const std::string& raster_path, int out_fd) {
+  TempDir dir;
+  const std::string err_path = dir.File("err");
+  std::vector<std::string> storage = {"myqueue", "48", "user", "title", "1", "", raster_path};
+  std::vector<char*> argv;
+  for (std::string& a : storage) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    dup2(out_fd, 1);
+    dup2(err, 2);
+    signal(SIGPIPE, SIG_DFL);
+    setenv("CUPS_SERVER", "127.0.0.1:9", 1);
+    unsetenv("PPD");
+    execv(QUILLFILTER_PATH, argv.data());
+    _exit(127);
+  }
+  close(out_fd);
+  int wstatus = 0;
+  // Bounded: a filter that hangs is killed after a minute.
+  for (int i = 0; i < 6000 && waitpid(pid, &wstatus, WNOHANG) == 0; ++i) usleep(10000);
+  if (waitpid(pid, &wstatus, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &wstatus, 0);
+  }
+  return {wstatus, quill_filter_test::ReadFile(err_path)};
+}
+
+// A printer stream that fails (the backend went away: a pipe without
+// reader; a full disk: /dev/full) ends the job with an ERROR line and
+// status 1 instead of a silent SIGPIPE death or a job converted into the
+// void: no page after the failure is started, and the document is still
+// ended and released.
+TEST(FilterProgram, FailedPrinterStreamEndsTheJobWithAnError) {
+  TempDir dir;
+  RasterPageSpec spec;  // 2 x 2 inch of noise at 360 dpi: tens of KB a page
+  spec.page_width_pt = spec.page_height_pt = 144.0f;
+  spec.x_res = spec.y_res = 360;
+  spec.row_count = 24;
+  std::vector<RasterPage> pages;
+  uint32_t noise = 99;
+  for (int i = 0; i < 4; ++i) {
+    RasterPage page = MakePage(spec);
+    for (uint8_t& b : page.pixels) {
+      noise = noise * 1103515245u + 12345u;
+      b = (noise >> 16) & 1 ? 0 : 255;
+    }
+    pages.push_back(page);
+  }
+  const std::string path = dir.File("job.ras");
+  ASSERT_TRUE(quill_test::WriteRasterFile(path, pages));
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);  // nobody reads
+  const struct {
+    const char* what;
+    int fd;
+    const char* error;
+  } cases[] = {
+      {"pipe without reader", fds[1],
+       "ERROR: [quillfilter] Unable to send print data to the printer - Broken pipe"},
+      {"full device", open("/dev/full", O_WRONLY),
+       "ERROR: [quillfilter] Unable to send print data to the printer - No space left on "
+       "device"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_GE(c.fd, 0);
+    const auto [wstatus, err] = RunWithOutput(path, c.fd);
+    ASSERT_TRUE(WIFEXITED(wstatus)) << "signal " << (WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0);
+    EXPECT_EQ(WEXITSTATUS(wstatus), 1) << err;
+    EXPECT_EQ(CountLine(err, c.error), 1) << err;
+    EXPECT_EQ(CountLine(err, "INFO: [quillfilter] page 2, 1/1 copies"), 0);
+    EXPECT_EQ(CountLine(err, "DEBUG: [quillfilter] end doc"), 1);
+    EXPECT_EQ(quill_filter_test::CountContaining(err, "Job 48 finished"), 0);
+    ExpectOnlyCupsLines(err);
+  }
 }
 
 }  // namespace

@@ -283,6 +283,94 @@ TEST(Ets, DriverCaseMatchesTheGeneralFormForUnusualParameters) {
   }
 }
 
+// A dense page as wide as a Letter sheet at 360 dpi (wider than the noise
+// matrix, more lines than it has rows): smooth tones with ripples and grain
+// nearly everywhere, a white band taller than a few lines, and single white
+// and black pixels. The image driver's screen (ets_dither) must give the
+// plain model's bits; it shares nothing with the library, the distance pass
+// included. Every one-plane route (each ets_style, noise source and level
+// count, with and without coupling; the image driver's settings also with a
+// distance cap of 2^9, which the white band reaches) must give the bytes
+// and distance state of the library's per-pixel form on every line and
+// leave its whole state, down to the coupling line and the generator seeds.
+TEST(Ets, DensePageMatchesTheGeneralFormForEverySetting) {
+  const int w = 3060, h = 280;
+  std::vector<std::vector<uchar>> page(h, std::vector<uchar>(w));
+  uint32_t rng = 2024;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      rng = rng * 1664525u + 1013904223u;
+      const int ripple = ((x * 7 + y * 3) % 64) - 32;
+      int v = (x * 255 / w + y) % 256 + ripple / 4 + static_cast<int>(rng >> 29) - 4;
+      if (y > 100 && y < 200 && x > 1000) v = 255;  // paper, 50 lines from ink at its middle
+      if ((rng >> 20) % 997 == 0) v = (rng >> 10) & 1 ? 255 : 0;
+      page[y][x] = static_cast<uchar>(v < 0 ? 0 : v > 255 ? 255 : v);
+    }
+  }
+  Grey grey(h, std::vector<int>(w));
+  for (int y = 0; y < h; ++y) grey[y].assign(page[y].begin(), page[y].end());
+  srand(31);
+  const Mono lib = EtsDither(grey);
+  srand(31);
+  ASSERT_EQ(lib, dither_ref::EtsOnePlane(grey));
+  int case_no = 0;
+  for (int levels : {2, 3}) {
+    for (int style : {0, 1, 2, 3, 5}) {
+      for (int r_style : {0, 1, 2}) {
+        for (int strength : {0, 40}) {
+         for (int c1_scale : {1, 12}) {
+          // The image driver's settings on the full page; the rest on fewer
+          // lines, which reach every route just the same.
+          const bool driver = levels == 2 && style == 1 && r_style == 1 && strength == 0;
+          if (c1_scale != 1 && !driver) continue;
+          ++case_no;
+          const int lines = driver ? h : 40;
+          OnePlaneParams op(w);
+          op.c1_scale[0] = c1_scale;
+          op.p.levels = levels;
+          op.p.ets_style = style;
+          op.p.r_style = r_style;
+          op.strength[0] = strength;
+          srand(case_no);
+          Ctx fast(ets_new(&op.p));
+          srand(case_no);
+          Ctx plain(ets_new(&op.p));
+          ASSERT_TRUE(fast && plain);
+          std::vector<uchar> out_fast(w), out_plain(w);
+          uchar* df[1] = {out_fast.data()};
+          uchar* dp[1] = {out_plain.data()};
+          for (int y = 0; y < lines; ++y) {
+            const int row = driver ? y : (y * 7) % h;
+            const ETS_SrcPixel* src[1] = {page[row].data()};
+            ets_line(fast.get(), df, src);
+            ets_line_general(plain.get(), dp, src);
+            ASSERT_EQ(out_fast, out_plain) << "case " << case_no << " line " << y;
+            const ETS_PlaneCtx* a = fast->plane_ctx[0];
+            const ETS_PlaneCtx* b = plain->plane_ctx[0];
+            const size_t bytes = sizeof(int) * w;
+            ASSERT_EQ(std::memcmp(a->r_line, b->r_line, bytes), 0) << "case " << case_no << " line " << y;
+            ASSERT_EQ(std::memcmp(a->a_line, b->a_line, bytes), 0) << "case " << case_no << " line " << y;
+            ASSERT_EQ(std::memcmp(a->b_line, b->b_line, bytes), 0) << "case " << case_no << " line " << y;
+          }
+          const ETS_PlaneCtx* a = fast->plane_ctx[0];
+          const ETS_PlaneCtx* b = plain->plane_ctx[0];
+          for (int x = 0; x < w; ++x) {
+            ASSERT_EQ(a->err_line[x], b->err_line[x]) << case_no << " x " << x;
+            ASSERT_EQ(a->r_line[x], b->r_line[x]) << case_no << " x " << x;
+            ASSERT_EQ(a->a_line[x], b->a_line[x]) << case_no << " x " << x;
+            ASSERT_EQ(a->b_line[x], b->b_line[x]) << case_no << " x " << x;
+            ASSERT_EQ(fast->c_line[x], plain->c_line[x]) << case_no << " x " << x;
+          }
+          EXPECT_EQ(fast->seed1, plain->seed1) << case_no;
+          EXPECT_EQ(fast->seed2, plain->seed2) << case_no;
+          EXPECT_EQ(fast->y, plain->y) << case_no;
+         }
+        }
+      }
+    }
+  }
+}
+
 // Without coupling (strength 0) and without noise, the planes of one
 // context screen exactly as separate one-plane contexts whose initial error
 // lines take the same draws from rand() (plane p draws after planes

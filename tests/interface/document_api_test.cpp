@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/log_capture.h"
 #include "common/recording_writer.h"
@@ -245,6 +246,76 @@ TEST_F(DocumentApiTest, NullCallbackAndNullOptionsAreAccepted) {
   DocProc_Release(doc);
   EXPECT_TRUE(writer_.Calls().empty());
   EXPECT_GE(log.Count(spdlog::level::debug, "parsing options: (null)"), 1);
+}
+
+// Sizes no printer takes are refused at the boundary, before the processor
+// allocates, turns or screens anything: the pixel buffers below hold 64
+// bytes, far less than the refused rasters claim, so any work on them would
+// read past it. A raster exactly at a bound is printed.
+TEST_F(DocumentApiTest, RastersBeyondTheBoundsAreRefusedBeforeAnyWork) {
+  std::vector<uint8_t> pixels(64, 0);
+  auto raster = [&](uint32_t w, uint32_t h, int32_t pitch, uint16_t res, uint8_t bpp) {
+    RASTER_INFO r{};
+    r.img_p = pixels.data();
+    r.width = w;
+    r.height = h;
+    r.pitch = pitch;
+    r.x_res = r.y_res = res;
+    r.bpp = bpp;
+    return r;
+  };
+  const uint32_t side72 = quill_max_side_pixels(72);
+  ASSERT_EQ(side72, 5669u);  // 2000 mm at 72 dpi
+  ASSERT_EQ(quill_max_side_pixels(QUILL_MAX_RESOLUTION), 226771u);
+  struct Case {
+    const char* what;
+    RASTER_INFO r;
+    const char* warning;
+  };
+  const Case cases[] = {
+      {"one pixel wider than 2 m", raster(side72 + 1, 1, 709, 72, 1),
+       "raster refused: side longer than 2000 mm (5670x1 pixels, pitch 709, 72x72 dpi)"},
+      {"2881 dpi", raster(8, 8, 1, 2881, 1),
+       "raster refused: resolution above 2880 dpi (8x8 pixels, pitch 1, 2881x2881 dpi)"},
+      {"1.6 billion pixels", raster(40000, 40000, 5000, 2880, 1),
+       "raster refused: more than 2^30 pixels (40000x40000 pixels, pitch 5000, 2880x2880 dpi)"},
+      {"1.2 GB", raster(20000, 20000, 60000, 2880, 24),
+       "raster refused: more than 1 GiB of pixels (20000x20000 pixels, pitch 60000, "
+       "2880x2880 dpi)"},
+      {"negative pitch counts by its size", raster(20000, 20000, -60000, 2880, 24),
+       "raster refused: more than 1 GiB of pixels (20000x20000 pixels, pitch -60000, "
+       "2880x2880 dpi)"},
+  };
+  CONV_PARAM2 cp = Param(nullptr);
+  void* doc = DocProc_GetObject("DocumentProcessInk1", &cp);
+  ASSERT_NE(doc, nullptr);
+  DocProc_StartDoc2(doc, &cp);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    writer_.Clear();
+    {
+      LogCapture log;
+      RASTER_INFO r = c.r;
+      EXPECT_EQ(DocProc_ProcessPage2(doc, &cp, &r), -1);
+      EXPECT_EQ(log.Count(spdlog::level::warn, c.warning), 1);
+    }
+    {
+      LogCapture log;
+      EXPECT_EQ(convert_raster_to_command(&cp, &c.r), -1);
+      EXPECT_EQ(log.Count(spdlog::level::warn, c.warning), 1);
+    }
+    EXPECT_TRUE(writer_.All().empty());
+  }
+  // At the bound: a one-bit row 2 m long at 72 dpi with one dot prints.
+  std::vector<uint8_t> row((side72 + 7) / 8, 0);
+  row[100] = 0x80;
+  RASTER_INFO at = raster(side72, 1, static_cast<int32_t>(row.size()), 72, 1);
+  at.img_p = row.data();
+  writer_.Clear();
+  EXPECT_EQ(DocProc_ProcessPage2(doc, &cp, &at), 0);
+  EXPECT_FALSE(writer_.All().empty());
+  DocProc_EndDoc(doc);
+  DocProc_Release(doc);
 }
 
 TEST_F(DocumentApiTest, PlainCHostDrivesTheInterface) {

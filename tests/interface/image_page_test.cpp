@@ -3,8 +3,11 @@
 // page length from the picture, rotation, and the failure results.
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -206,32 +209,77 @@ TEST(ImagePage, MissingFileAndNullHandle) {
   EXPECT_TRUE(spy.pages.empty());
 }
 
-// A BMP of 66 bytes whose header announces 23 x 654311441 pixels of one
-// bit (2.6 GB of rows), found by the image fuzz target: FreeImage
-// allocated the whole bitmap before noticing that no row follows. The
-// size limit refuses it by its header, before any pixel memory is taken.
-TEST(ImagePage, HeaderClaimingAHugePictureIsRefusedBeforeLoading) {
-  const uint8_t bmp[] = {
+// A PNG of signature, header chunk, one data chunk of eight bytes and end
+// chunk: a picture of width x height 8-bit grey pixels whose data is mostly
+// missing.
+std::string PngHeaderOnly(uint32_t width, uint32_t height) {
+  auto be32 = [](std::string& s, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) s.push_back(static_cast<char>(v >> shift));
+  };
+  auto chunk = [&](std::string& out, const char* type, const std::string& data) {
+    be32(out, static_cast<uint32_t>(data.size()));
+    const std::string body = std::string(type, 4) + data;
+    out += body;
+    be32(out, static_cast<uint32_t>(
+                  crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()))));
+  };
+  std::string png("\x89PNG\r\n\x1a\n", 8);
+  std::string ihdr;
+  be32(ihdr, width);
+  be32(ihdr, height);
+  ihdr += std::string("\x08\x00\x00\x00\x00", 5);  // 8 bits, grey, deflate, no filter, no interlace
+  chunk(png, "IHDR", ihdr);
+  const Bytef zeros[8] = {};
+  Bytef packed[64];
+  uLongf packed_size = sizeof packed;
+  compress(packed, &packed_size, zeros, sizeof zeros);
+  chunk(png, "IDAT", std::string(reinterpret_cast<const char*>(packed), packed_size));
+  chunk(png, "IEND", "");
+  return png;
+}
+
+// A file whose header claims a picture beyond the page bounds is refused
+// from its header alone: its pixels are never decoded (here they do not
+// even exist), and the processor sees no page.
+TEST(ImagePage, PicturesBeyondThePageBoundsAreRefusedByTheirHeader) {
+  const std::string path = testing::TempDir() + "quill_huge_header.png";
+  {
+    std::ofstream f(path, std::ios::binary);
+    f << PngHeaderOnly(100000, 100000);
+  }
+  CONV_PARAM2 cp = Param();
+  SpyProcessor spy(&cp);
+  for (int rotated = 0; rotated < 2; ++rotated) {
+    LogCapture log;
+    const int result = rotated ? DocProc_ProcessImagePage2(spy.Handle(), path.c_str(), 720, 720, 90)
+                               : DocProc_ProcessImagePage(spy.Handle(), path.c_str(), 720, 720);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(log.Count(spdlog::level::warn,
+                        "image refused: side longer than 2000 mm (100000x100000 pixels of 8 bits)"),
+              1);
+  }
+  EXPECT_TRUE(spy.pages.empty());
+  std::remove(path.c_str());
+
+  // The input of the image fuzz target that made FreeImage allocate 2.6 GB:
+  // a BMP of 66 bytes announcing 23 x 654311441 one-bit pixels.
+  const unsigned char bmp[] = {
       0x42, 0x4D, 0x82, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x3E, 0x00, 0x00, 0x00, 0x28, 0x00,
       0x00, 0x00, 0x17, 0x00, 0x00, 0x00, 0x11, 0x00, 0x00, 0x27, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00,
       0x00, 0x00, 0x00, 0x13, 0x00, 0x00, 0x00, 0x0B, 0x00, 0x00, 0x13, 0x0B, 0x00, 0x00, 0x02, 0x00,
       0x00, 0x47, 0x65, 0x83, 0x00, 0x8E, 0xA9, 0xCC, 0x00, 0xD5, 0xF1, 0x09, 0x00, 0x1C, 0x3D, 0x5E,
       0x00, 0x63};
-  const std::string dir = hosts_test::ScratchDir("image_huge");
-  const std::string path = dir + "/huge.bmp";
+  const std::string bmp_path = testing::TempDir() + "quill_huge_header.bmp";
   {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fwrite(bmp, 1, sizeof bmp, f), sizeof bmp);
-    std::fclose(f);
+    std::ofstream f(bmp_path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bmp), sizeof bmp);
   }
-  CONV_PARAM2 cp = Param();
-  SpyProcessor spy(&cp);
   LogCapture log;
-  EXPECT_EQ(DocProc_ProcessImagePage2(spy.Handle(), path.c_str(), 360, 360, 0), -1);
-  EXPECT_EQ(DocProc_ProcessImagePage(spy.Handle(), path.c_str(), 360, 360), -1);
-  EXPECT_EQ(log.Count(spdlog::level::warn, "image too large: 23x654311441, 1 bits per pixel"), 2);
+  EXPECT_EQ(DocProc_ProcessImagePage2(spy.Handle(), bmp_path.c_str(), 360, 360, 0), -1);
+  EXPECT_TRUE(log.Contains("image refused: ")) << (log.Records().empty() ? "" : log.Records()[0].message);
+  EXPECT_TRUE(log.Contains("(23x654311441 pixels of 1 bits)"));
   EXPECT_TRUE(spy.pages.empty());
+  std::remove(bmp_path.c_str());
 }
 
 // Writes `dib` (then unloads it) to `path`.

@@ -321,6 +321,21 @@ TEST_F(PrintDataTest, AbsurdPageHeadsAreRefused) {
     EXPECT_TRUE(log.Contains("page head refused"));
     EXPECT_TRUE(writer_.Calls().empty());
   }
+  {
+    // A small page at 5760 dpi, and one 3 m long at 360 dpi: beyond what
+    // any printer takes, though their images would fit in memory.
+    LogCapture log;
+    EXPECT_EQ(Run(StreamBuilder().Page(5760, 5760, 64, 64).Text("BLKX").bytes()), 1);
+    EXPECT_EQ(log.Count(spdlog::level::warn,
+                        "page head refused: resolution above 2880 dpi (368640x368640 pixels, "
+                        "5760x5760 dpi)"),
+              1);
+    y_unit_ = 360;
+    EXPECT_EQ(Run(StreamBuilder().Page(360, 360, 64, 42520).Text("BLKX").bytes()), 1);
+    EXPECT_TRUE(log.Contains("page head refused: side longer than 2000 mm (23040x42520 pixels"));
+    EXPECT_TRUE(writer_.Calls().empty());
+    y_unit_ = 1;
+  }
   x_unit_ = 0;
   {
     LogCapture log;

@@ -41,101 +41,34 @@ done
 here=$(dirname "$0")
 # shellcheck source=stage_install.sh
 source "$here/stage_install.sh"
+# shellcheck source=../../scripts/lib/private-cupsd.sh
+source "$here/../../scripts/lib/private-cupsd.sh"
 
 tmp=$(mktemp -d /tmp/quill-ppd-lpinfo-XXXXXX)
 chmod 755 "$tmp"
-cupsd_pid=
-stop_cupsd() {
-  [[ -n "$cupsd_pid" ]] || return 0
-  kill -TERM "$cupsd_pid" 2>/dev/null || true
-  for _ in $(seq 1 100); do
-    kill -0 "$cupsd_pid" 2>/dev/null || break
-    sleep 0.2
-  done
-  kill -KILL "$cupsd_pid" 2>/dev/null || true
-  wait "$cupsd_pid" 2>/dev/null || true
-  cupsd_pid=
-}
+root=$tmp/cups
 fail() {
   echo "FAIL: $*" >&2
-  if [[ -f "$tmp/cups/log/error_log" ]]; then
+  if [[ -f "$root/log/error_log" ]]; then
     echo "--- cupsd error log (last 60 lines)" >&2
-    tail -n 60 "$tmp/cups/log/error_log" >&2
+    tail -n 60 "$root/log/error_log" >&2
   fi
   exit 1
 }
-trap 'stop_cupsd; rm -rf "$tmp"' EXIT
+trap 'rm -rf "$tmp"' EXIT
 
 stage=$tmp/stage
 stage_install "$build" "$stage" "$prefix" "$serverbin" "${ppds[@]}" || fail "staged install"
 
-# DataDir and ServerBin of the private server.
-root=$tmp/cups
-mkdir -p "$root"/{conf,spool/tmp,log,cache,state,data,serverbin/filter,out}
-for entry in "$datadir"/*; do
-  [[ "$(basename "$entry")" == model ]] || ln -s "$entry" "$root/data/"
-done
 # The install links <DataDir>/model/quill to <prefix>/share/ppd/quill; the
 # server's model/ is the staged one, so it finds the PPDs through that link.
 [[ -L "$stage$datadir/model/quill" ]] || fail "the install made no link $datadir/model/quill"
-ln -s "$stage$datadir/model" "$root/data/model"
-for entry in "$serverbin"/*; do
-  [[ "$(basename "$entry")" == filter ]] || ln -s "$entry" "$root/serverbin/"
-done
-for entry in "$serverbin"/filter/* "$stage$serverbin"/filter/*; do
-  ln -sf "$entry" "$root/serverbin/filter/"
-done
-chmod -R go-w "$root"
-
-socket=$root/cups.sock
-cat >"$root/conf/cups-files.conf" <<EOF
-ServerRoot $root/conf
-RequestRoot $root/spool
-TempDir $root/spool/tmp
-CacheDir $root/cache
-StateDir $root/state
-ServerBin $root/serverbin
-DataDir $root/data
-AccessLog $root/log/access_log
-ErrorLog $root/log/error_log
-PageLog $root/log/page_log
-FileDevice Yes
-SystemGroup root
-EOF
-# Anyone who can reach the socket may administer this server: it exists
-# only for the test, in a folder only root can write to.
-cat >"$root/conf/cupsd.conf" <<EOF
-LogLevel debug
-Listen $socket
-Browsing No
-WebInterface No
-DefaultAuthType None
-MaxJobs 0
-PreserveJobHistory Yes
-<Location />
-  Order allow,deny
-  Allow all
-</Location>
-<Location /admin>
-  Order allow,deny
-  Allow all
-</Location>
-<Policy default>
-  <Limit All>
-    Order deny,allow
-  </Limit>
-</Policy>
-EOF
-
-"$cupsd" -f -c "$root/conf/cupsd.conf" -s "$root/conf/cups-files.conf" >"$root/log/stdout" 2>&1 &
-cupsd_pid=$!
-export CUPS_SERVER=$socket
-for _ in $(seq 1 150); do
-  [[ -S "$socket" ]] && lpstat -r >/dev/null 2>&1 && break
-  kill -0 "$cupsd_pid" 2>/dev/null || { cat "$root/log/stdout" >&2; fail "cupsd did not start"; }
-  sleep 0.2
-done
-lpstat -r >/dev/null 2>&1 || fail "cupsd does not answer on $socket"
+filters=()
+for f in "$stage$serverbin"/filter/*; do filters+=(--filter "$f"); done
+pcupsd_start "$root" --serverbin "$serverbin" "${filters[@]}" \
+  --datadir "$datadir" --model "$stage$datadir/model" \
+  --conf "MaxJobs 0" --conf "PreserveJobHistory Yes" || fail "cupsd did not start"
+mkdir -p "$root/out"
 
 nickname() { sed -n 's/^\*NickName: *"\(.*\)"$/\1/p' "$build/ppd/$1"; }
 
@@ -168,17 +101,9 @@ hex() { od -An -tx1 | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
 print_and_check() {
   local queue=$1 head=$2 tail=$3
   local out=$root/out/$queue.prn
-  local request id
-  request=$(timeout 60 lp -d "$queue" "$testpage") || fail "lp -d $queue"
-  id=$(sed -n 's/^request id is .*-\([0-9]*\) .*/\1/p' <<<"$request")
-  # A job whose filter fails stays stopped in the queue; the wait ends early
-  # when the server says so.
-  for _ in $(seq 1 600); do
-    [[ -z "$(lpstat -o "$queue" 2>/dev/null)" ]] && break
-    grep -q "\[Job $id\] Job stopped" "$root/log/error_log" && break
-    sleep 0.2
-  done
-  [[ -z "$(lpstat -o "$queue" 2>/dev/null)" ]] ||
+  local id
+  id=$(pcupsd_submit "$queue" "$testpage") || fail "lp -d $queue"
+  pcupsd_wait_jobs 120 ||
     fail "job $id on $queue did not complete: $(lpstat -l -o "$queue" | tr -s '\n\t' '  ')"
   [[ -s "$out" ]] || fail "no printer bytes from $queue"
   local first last

@@ -523,6 +523,9 @@ TEST(DcRasterLifecycle, CreationRefusesInvalidArguments) {
   EXPECT_EQ(create(8, 0, 0, 0, 0, cb), nullptr);
   EXPECT_EQ(create(65536, 1, 0, 0, 0, cb), nullptr);  // count would overflow 16 bits
   EXPECT_EQ(create(65536 + 65532, 1, 0, 0, 0, cb), nullptr);
+  // Taller than a 2 m sheet at 2880 dpi: deleting it would pad that many rows.
+  EXPECT_EQ(create(8, DCRASTER_MAX_HEIGHT + 1, 0, 0, 0, cb), nullptr);
+  EXPECT_EQ(create(8, 0x7FFFFFFF, 0, 0, 0, cb), nullptr);
   EXPECT_EQ(create(8, 1, 3, 0, 0, cb), nullptr);
   EXPECT_EQ(create(8, 1, -1, 0, 0, cb), nullptr);
   EXPECT_EQ(create(8, 1, 0, 1, 0, cb), nullptr);
