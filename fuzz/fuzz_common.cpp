@@ -1,6 +1,7 @@
 #include "fuzz_common.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -77,6 +78,22 @@ bool WriteInput(const std::string& path, const uint8_t* data, size_t size) {
   }
   close(fd);
   return size == 0;
+}
+
+int MemoryFd(const uint8_t* data, size_t size) {
+  const int fd = memfd_create("quill-fuzz-input", MFD_CLOEXEC);
+  if (fd < 0) return -1;
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n <= 0) break;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  if (size != 0 || lseek(fd, 0, SEEK_SET) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 }  // namespace quill_fuzz

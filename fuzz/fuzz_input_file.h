@@ -1,7 +1,6 @@
-// fuzz_input_file.h - the file through which the filter targets hand an
-// input to a filter's job loop, which reads its raster from a named file
-// as CUPS's last filter argument. One file per process, in a private
-// temporary folder made on first use.
+// fuzz_input_file.h - handing an input to code that reads a file: a named
+// file (one per process, in a private temporary folder made on first use)
+// for the image pages, a memory file descriptor for the filters' job loops.
 #ifndef QUILL_FUZZ_FUZZ_INPUT_FILE_H_
 #define QUILL_FUZZ_FUZZ_INPUT_FILE_H_
 
@@ -18,6 +17,10 @@ const std::string& InputPath(const char* stem);
 // Replaces the file's content by `size` bytes of `data`; false on a write
 // error.
 bool WriteInput(const std::string& path, const uint8_t* data, size_t size);
+
+// A memory file (memfd) holding `size` bytes of `data`, positioned at its
+// start; the caller closes it. -1 when it cannot be made.
+int MemoryFd(const uint8_t* data, size_t size);
 
 }  // namespace quill_fuzz
 

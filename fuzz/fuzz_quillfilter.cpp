@@ -1,9 +1,11 @@
 // A CUPS raster stream into quillfilter's job loop, in process: the first
 // byte picks the queue's PPD (and so the printer family), the rest is the
-// raster file the filter reads as its last argument. The filter runs with
-// the real library, writes its printer bytes and messages to /dev/null, and
-// finds no print server (CUPS_SERVER names a socket nobody serves), as in a
-// bare cupsfilter run.
+// raster stream, read from a memory file (FilterIo::in_fd). The filter runs
+// with the real library, writes its printer bytes and messages to
+// /dev/null, and finds no print server (CUPS_SERVER names a socket nobody
+// serves), as in a bare cupsfilter run.
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -35,17 +37,18 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || Null() == nullptr) return 0;
   const std::string ppd = std::string(QUILL_PPD_DIR) + "/" + kPpds[data[0] % 5];
-  const std::string& path = quill_fuzz::InputPath("job.ras");
-  if (!quill_fuzz::WriteInput(path, data + 1, size - 1)) return 0;
-
+  const int fd = quill_fuzz::MemoryFd(data + 1, size - 1);
+  if (fd < 0) return 0;
   quill_filter::FilterIo io;
   io.out = Null();
   io.err = Null();
   io.ppd_path = ppd.c_str();
   io.api = &quill_filter::LibraryApi();
-  std::string args[] = {"quillq", "7", "fuzz", "title", "1", "", path};
-  char* argv[7];
-  for (int i = 0; i < 7; ++i) argv[i] = args[i].data();
-  quill_filter::RunFilter(7, argv, io);
+  io.in_fd = fd;
+  std::string args[] = {"quillq", "7", "fuzz", "title", "1", ""};
+  char* argv[6];
+  for (int i = 0; i < 6; ++i) argv[i] = args[i].data();
+  quill_filter::RunFilter(6, argv, io);
+  close(fd);
   return 0;
 }

@@ -33,7 +33,7 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}:fast_unwind_on_malloc=1:det
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 
 args=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=65536
-      -print_final_stats=1 -close_fd_mask=2 -artifact_prefix="$artifacts/")
+      -print_final_stats=1 -artifact_prefix="$artifacts/")
 if [[ -n "$dict" && -f "$dict" ]]; then args+=(-dict="$dict"); fi
 
 "$binary" "${args[@]}" "$corpus" >"$log" 2>&1

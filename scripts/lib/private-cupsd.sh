@@ -136,6 +136,8 @@ pcupsd_start() {
     listen=$root/cups.sock allow=all
   fi
 
+  # PassEnv: cupsd starts filters with an environment of its own; the
+  # sanitizer stage's settings (scripts/test.sh) reach our filters this way.
   cat >"$root/conf/cups-files.conf" <<EOF
 ServerRoot $root/conf
 RequestRoot $root/spool
@@ -150,6 +152,7 @@ PageLog $root/log/page_log
 Printcap $root/printcap
 FileDevice Yes
 SystemGroup root
+PassEnv ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
 EOF
   {
     cat <<EOF
