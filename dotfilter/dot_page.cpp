@@ -71,7 +71,18 @@ void WriteCut(bool every_page) {
 // Drawer and black-mark options: when the action happens.
 constexpr int kAtJobEnd = 3;
 
-int PlanesOf(cups_cspace_t space) {
+// The stored value of the header's colour space. A header comes from the
+// raster stream as it is, so the field may hold any 32-bit value, and
+// loading one outside the enum's range as the enum is undefined
+// behaviour: the bits are copied out instead.
+uint32_t StoredColorSpace(const CUPS_PAGE_HEADER& header) {
+  uint32_t value;
+  static_assert(sizeof header.cupsColorSpace == sizeof value, "a 32-bit header field");
+  std::memcpy(&value, &header.cupsColorSpace, sizeof value);
+  return value;
+}
+
+int PlanesOf(uint32_t space) {
   switch (space) {
     case CUPS_CSPACE_CMY: return 3;
     case CUPS_CSPACE_KCMY: return 4;
@@ -170,7 +181,7 @@ void Release(std::vector<T>* v) {
 }  // namespace
 
 PageGeometry GetPageGeometry(int model, const CUPS_PAGE_HEADER& header) {
-  PageGeometry g{0, 0, 0, PlanesOf(header.cupsColorSpace)};
+  PageGeometry g{0, 0, 0, PlanesOf(StoredColorSpace(header))};
   const int band_bytes = static_cast<int>(std::min(header.cupsRowCount, 0xFFFFu) / 8);
   switch (model) {
     case kModelBands:

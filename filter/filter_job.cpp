@@ -155,8 +155,7 @@ class FilterJob {
       loge("Page %d is skipped: %u bits per pixel, %u bits per color, color order %u and "
            "color space %u are not supported\n",
            page_, header.cupsBitsPerPixel, header.cupsBitsPerColor,
-           static_cast<unsigned>(header.cupsColorOrder),
-           static_cast<unsigned>(header.cupsColorSpace));
+           StoredValue(header.cupsColorOrder), StoredValue(header.cupsColorSpace));
     } else {
       geo = ComputeGeometry(header);
       const std::string problem = geo.size == 0 ? std::string() : PageBoundsProblem(header, geo);
@@ -228,7 +227,7 @@ class FilterJob {
   void SendCopy(const cups_page_header2_t& header, PixelLayout layout, const PageGeometry& geo,
                 uint8_t* canvas) {
     if (model_ != 1) AppendStartDoc(options_, header.HWResolution[1]);
-    AppendDuplex(options_, header.Duplex != 0);
+    AppendDuplex(options_, StoredValue(header.Duplex) != 0);
     UnitsForRowCount(header.cupsRowCount, x_unit_, y_unit_);
 
     cp_.x_unit = x_unit_;

@@ -11,9 +11,9 @@
 namespace quill_filter {
 namespace {
 
-bool IsLuminance(cups_cspace_t space) { return space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW; }
+bool IsLuminance(uint32_t space) { return space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW; }
 
-bool IsOneColour(cups_cspace_t space) { return IsLuminance(space) || IsInkValued(space); }
+bool IsOneColour(uint32_t space) { return IsLuminance(space) || IsInkValued(space); }
 
 // trunc(res x points / 72) in single precision, as a non-negative count;
 // -1 when the value is not a finite number below 2^32.
@@ -41,7 +41,7 @@ constexpr uint32_t PaletteEntry(uint8_t blue, uint8_t green, uint8_t red) {
 
 }  // namespace
 
-bool IsInkValued(cups_cspace_t space) {
+bool IsInkValued(uint32_t space) {
   return space == CUPS_CSPACE_K || space == CUPS_CSPACE_WHITE || space == CUPS_CSPACE_GOLD ||
          space == CUPS_CSPACE_SILVER || space == CUPS_CSPACE_DEVICE1;
 }
@@ -49,9 +49,11 @@ bool IsInkValued(cups_cspace_t space) {
 PixelLayout LayoutOf(const cups_page_header2_t& header) {
   const unsigned bpp = header.cupsBitsPerPixel;
   const unsigned bpc = header.cupsBitsPerColor;
-  if (bpp == 1 && bpc == 1 && IsOneColour(header.cupsColorSpace)) return PixelLayout::kOneBit;
-  if (bpp == 8 && bpc == 8 && IsOneColour(header.cupsColorSpace)) return PixelLayout::kGrey8;
-  if (bpp >= 24 && bpp % 8 == 0 && bpc == 8 && header.cupsColorOrder == CUPS_ORDER_CHUNKED) {
+  const uint32_t space = StoredValue(header.cupsColorSpace);
+  if (bpp == 1 && bpc == 1 && IsOneColour(space)) return PixelLayout::kOneBit;
+  if (bpp == 8 && bpc == 8 && IsOneColour(space)) return PixelLayout::kGrey8;
+  if (bpp >= 24 && bpp % 8 == 0 && bpc == 8 &&
+      StoredValue(header.cupsColorOrder) == CUPS_ORDER_CHUNKED) {
     return PixelLayout::kChunky;
   }
   return PixelLayout::kUnsupported;
@@ -200,7 +202,7 @@ void PlaceRow(const cups_page_header2_t& header, PixelLayout layout, const PageG
   switch (layout) {
     case PixelLayout::kOneBit: {
       // A set source bit is ink for K-like spaces and paper for W and SW.
-      const bool invert = !IsInkValued(header.cupsColorSpace);
+      const bool invert = !IsInkValued(StoredValue(header.cupsColorSpace));
       for (int64_t x = first; x < last; ++x) {
         bool bit = (line[x / 8] >> (7 - x % 8)) & 1;
         if (bit == invert) continue;  // paper: the canvas is already 0
@@ -210,7 +212,7 @@ void PlaceRow(const cups_page_header2_t& header, PixelLayout layout, const PageG
       break;
     }
     case PixelLayout::kGrey8: {
-      const bool invert = IsInkValued(header.cupsColorSpace);
+      const bool invert = IsInkValued(StoredValue(header.cupsColorSpace));
       uint8_t* out = dst + (geo.x_off + first);
       const uint8_t* in = line + first;
       const size_t n = static_cast<size_t>(last - first);

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -39,9 +40,23 @@ enum class PixelLayout {
 // and colour space.
 PixelLayout LayoutOf(const cups_page_header2_t& header);
 
+// The stored 32-bit value of an enum-typed page header field (colour
+// space, colour order, duplex ...). A header comes from the raster stream
+// as it is, so such a field may hold any value, and loading one outside
+// the enum's range as the enum is undefined behaviour: the bits are copied
+// out instead.
+template <typename Enum>
+uint32_t StoredValue(const Enum& field) {
+  static_assert(sizeof(Enum) == sizeof(uint32_t), "a 32-bit header field");
+  uint32_t value;
+  std::memcpy(&value, &field, sizeof value);
+  return value;
+}
+
 // True for one-colour spaces in which a high value means ink (K and the
-// special inks); false for the luminance spaces W and SW.
-bool IsInkValued(cups_cspace_t space);
+// special inks); false for the luminance spaces W and SW and for values
+// that name no colour space. `space` is a stored header value.
+bool IsInkValued(uint32_t space);
 
 // Where and how big the canvas of one page is.
 struct PageGeometry {

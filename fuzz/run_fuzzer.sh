@@ -35,6 +35,12 @@ export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 args=(-max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=65536
       -print_final_stats=1 -artifact_prefix="$artifacts/")
 if [[ -n "$dict" && -f "$dict" ]]; then args+=(-dict="$dict"); fi
+# Extra flags of a target: fuzz/NAME.flags, one flag per line.
+name=$(basename "$binary")
+flags="$(dirname "$0")/${name#fuzz_}.flags"
+if [[ -f "$flags" ]]; then
+  while read -r flag; do [[ -n "$flag" && "$flag" != \#* ]] && args+=("$flag"); done <"$flags"
+fi
 
 "$binary" "${args[@]}" "$corpus" >"$log" 2>&1
 status=$?

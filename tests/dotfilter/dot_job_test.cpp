@@ -107,6 +107,23 @@ TEST(DotJob, CopiesAreReprintedFromTheStoredPage) {
   EXPECT_NE(job.run.err.find("PAGE: 2, 1/1 copies\n"), std::string::npos);
 }
 
+// A header's colour space is whatever 32-bit value the stream holds; the
+// quilldot fuzz target found 57603 there (reading it as the enum was
+// undefined behaviour). A value that names no colour space prints the
+// page as one plane, like the one-colour spaces.
+TEST(DotJob, ColourSpaceBeyondTheEnumPrintsAsOnePlane) {
+  const DotRows dots = RandomDots(64, 16, 27, 40);
+  cups_page_header2_t h = Header8(64, 16);
+  const uint32_t space = 57603;
+  std::memcpy(&h.cupsColorSpace, &space, sizeof space);
+  Job job;
+  job.Run({MakePage(h, dots)});
+  ASSERT_EQ(job.run.status, 0) << job.run.err;
+  ASSERT_EQ(job.stream.error, "");
+  ASSERT_EQ(job.stream.pages.size(), 1u);
+  EXPECT_EQ(DiffDots(job.stream.pages[0].Plane(0), dots), "");
+}
+
 TEST(DotJob, PageWithoutCopiesIsSkippedWholly) {
   const DotRows skipped = RandomDots(64, 30, 24, 40);
   const DotRows printed = RandomDots(64, 17, 25, 40);

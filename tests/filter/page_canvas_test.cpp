@@ -133,6 +133,16 @@ TEST(PageGeometry, LayoutsByDepthOrderAndColourSpace) {
   banded.header.cupsColorOrder = CUPS_ORDER_BANDED;
   banded.header.cupsBitsPerPixel = 8;
   EXPECT_EQ(LayoutOf(banded.header), PixelLayout::kUnsupported);
+  // Colour spaces and orders are any 32-bit value the stream holds (the
+  // fuzz targets put 57603 there); those that name none are not printed.
+  const uint32_t no_such = 57603;
+  spec.bits_per_pixel = 8;
+  RasterPage odd_space = MakePage(spec);
+  std::memcpy(&odd_space.header.cupsColorSpace, &no_such, sizeof no_such);
+  EXPECT_EQ(LayoutOf(odd_space.header), PixelLayout::kUnsupported);
+  RasterPage odd_order = MakePage(RasterPageSpec{});
+  std::memcpy(&odd_order.header.cupsColorOrder, &no_such, sizeof no_such);
+  EXPECT_EQ(LayoutOf(odd_order.header), PixelLayout::kUnsupported);
   RasterPage deep = MakePage(RasterPageSpec{});
   deep.header.cupsBitsPerColor = 16;
   deep.header.cupsBitsPerPixel = 48;
