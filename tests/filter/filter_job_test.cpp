@@ -444,6 +444,19 @@ TEST_F(FilterJobTest, DuplexIsAddedOncePerJob) {
   EXPECT_EQ(last.find("duplex=", first + 2), std::string::npos);
 }
 
+// The Duplex field is whatever 32-bit value the stream holds (the
+// quillfilter fuzz target found 16121856 there; reading it as cups_bool_t
+// was undefined behaviour): any value but 0 asks for duplex.
+TEST_F(FilterJobTest, DuplexFieldBeyondTheEnumMeansDuplex) {
+  RasterPage page = MakePage(PageAt(360, 360));
+  const uint32_t stored = 16121856;
+  std::memcpy(&page.header.Duplex, &stored, sizeof stored);
+  Run({MakePage(PageAt(360, 360)), page});
+  auto pages = fake_.Of("process_page2");
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_NE(pages[1]->options.find(":duplex=1"), std::string::npos) << pages[1]->options;
+}
+
 TEST_F(FilterJobTest, UnitsFollowTheRowCountAndCarryOver) {
   RasterPageSpec spec = PageAt(360, 360);
   spec.row_count = 24;
