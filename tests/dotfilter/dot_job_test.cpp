@@ -113,15 +113,25 @@ TEST(DotJob, CopiesAreReprintedFromTheStoredPage) {
 // page as one plane, like the one-colour spaces.
 TEST(DotJob, ColourSpaceBeyondTheEnumPrintsAsOnePlane) {
   const DotRows dots = RandomDots(64, 16, 27, 40);
-  cups_page_header2_t h = Header8(64, 16);
+  TempDir dir;
+  const std::string path = dir.File("job.ras");
+  ASSERT_TRUE(WriteRaster(path, {MakePage(Header8(64, 16), dots)}));
+  // libcups writes no such header, so the stored field is patched in the
+  // file: the header follows the 4-byte sync word as it is in memory.
   const uint32_t space = 57603;
-  std::memcpy(&h.cupsColorSpace, &space, sizeof space);
-  Job job;
-  job.Run({MakePage(h, dots)});
-  ASSERT_EQ(job.run.status, 0) << job.run.err;
-  ASSERT_EQ(job.stream.error, "");
-  ASSERT_EQ(job.stream.pages.size(), 1u);
-  EXPECT_EQ(DiffDots(job.stream.pages[0].Plane(0), dots), "");
+  {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(4 + offsetof(cups_page_header2_t, cupsColorSpace)));
+    f.write(reinterpret_cast<const char*>(&space), sizeof space);
+    ASSERT_TRUE(static_cast<bool>(f));
+  }
+  const RunResult r = RunQuilldot(JobArgs(path), "");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const DotStream s = DecodeDotStream(r.out, k8Rows);
+  ASSERT_EQ(s.error, "");
+  ASSERT_FALSE(s.pages.empty());
+  EXPECT_EQ(DiffDots(s.pages[0].Plane(0), dots), "");
+  EXPECT_NE(r.err.find("PAGE: 1, 1/1 copies\n"), std::string::npos) << r.err;
 }
 
 TEST(DotJob, PageWithoutCopiesIsSkippedWholly) {
