@@ -885,6 +885,9 @@ struct FastTables {
   int ink[256];       // e0
   int expected[256];  // expected_r
   int mul[256];       // 2^(24 - rs), the noise per unit of the matrix
+  // e0 | (24 - rs) << 17 in the low half and expected_r in the high half,
+  // for one gather of both.
+  uint64_t packed[256];
   unsigned char ok[256];
 };
 
@@ -936,6 +939,8 @@ bool FastTablesFor(const ETS_PlaneCtx* pc, FastTables& t) {
     t.ink[v] = pc->lut[v];
     t.expected[v] = pc->dist_lut[v];
     t.mul[v] = 1 << shift;
+    t.packed[v] = static_cast<uint32_t>(pc->lut[v] | shift << 17) |
+                  uint64_t{static_cast<uint32_t>(pc->dist_lut[v])} << 32;
     t.ok[v] = pc->lut[v] != 0 && pc->dist_lut[v] != 0;
   }
   return true;
@@ -1006,9 +1011,16 @@ __attribute__((target("avx2"))) void FastPrepareAvx2(const FastLine& l, const Fa
     std::memcpy(&tm8, tm_ext + ((x + l.tm_offset) & 255), 8);
     const __m256i s = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(src8));
     const __m256i tm = _mm256_cvtepi8_epi32(_mm_cvtsi64_si128(tm8));
-    const __m256i ink = _mm256_i32gather_epi32(t.ink, s, 4);
-    const __m256i e = _mm256_i32gather_epi32(t.expected, s, 4);
-    const __m256i mul = _mm256_i32gather_epi32(t.mul, s, 4);
+    // Both halves of the packed entries, then the low halves (lanes in the
+    // order 0 1 4 5 2 3 6 7 after the shuffle, put right by the permute)
+    // and the high halves apart.
+    const long long* packed = reinterpret_cast<const long long*>(t.packed);
+    const __m256 g0 = _mm256_castsi256_ps(_mm256_i32gather_epi64(packed, _mm256_castsi256_si128(s), 8));
+    const __m256 g1 = _mm256_castsi256_ps(_mm256_i32gather_epi64(packed, _mm256_extracti128_si256(s, 1), 8));
+    const __m256i lo = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(g0, g1, 0x88)), 0xD8);
+    const __m256i e = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(g0, g1, 0xDD)), 0xD8);
+    const __m256i ink = _mm256_and_si256(lo, _mm256_set1_epi32(0x1FFFF));
+    const __m256i mul = _mm256_sllv_epi32(_mm256_set1_epi32(1), _mm256_srli_epi32(lo, 17));
     // base: T when elo < T <= ehi, always when T <= elo, never above ehi.
     const __m256i tb = _mm256_sub_epi32(half, ink);
     __m256i base = _mm256_blendv_epi8(tb, never, _mm256_cmpgt_epi32(tb, ehi));
