@@ -325,6 +325,17 @@ inline int DotIfReached(int64_t w, int64_t bound, int& r, int r2, int& a, int a2
       : "cc");
   return dot;
 }
+// x, y, z stay when x < k as unsigned 32-bit values, else they become
+// k, y2, z2.
+inline void KeepIfBelow(int& x, int k, int& y, int y2, int& z, int z2) {
+  asm("cmpl %[k], %[x]\n\t"
+      "cmovael %[k], %[x]\n\t"
+      "cmovael %[y2], %[y]\n\t"
+      "cmovael %[z2], %[z]"
+      : [x] "+r"(x), [y] "+r"(y), [z] "+r"(z)
+      : [k] "rm"(k), [y2] "rm"(y2), [z2] "rm"(z2)
+      : "cc");
+}
 // r, a, b, bias stay when flag is 0, else they become the second values.
 inline void TakeIfSet4(int flag, int& r, int r2, int& a, int a2, int& b, int b2, int& bias, int bias2) {
   asm("testl %[f], %[f]\n\t"
@@ -375,6 +386,13 @@ inline int DotIfReached(int64_t w, int64_t bound, int& r, int r2, int& a, int a2
   b = b2;
   err = err2;
   return 1;
+}
+inline void KeepIfBelow(int& x, int k, int& y, int y2, int& z, int z2) {
+  if (!(static_cast<unsigned>(x) < static_cast<unsigned>(k))) {
+    x = k;
+    y = y2;
+    z = z2;
+  }
 }
 inline void TakeIfSet4(int flag, int& r, int r2, int& a, int a2, int& b, int b2, int& bias, int bias2) {
   if (flag != 0) {
@@ -967,11 +985,11 @@ inline void FastPrepareOne(const FastLine& l, const FastTables& t, const signed 
   const int rl = l.r_line[x];
   const int grow = -static_cast<int>(l.ay2 < rl);  // masks: the choice follows the dots above
   const int rr = (grow & l.ay2) | (~grow & rl);
-  c.rr[i] = rr;
-  c.ar[i] = (grow & (3 * l.ay2)) | (~grow & l.a_line[x]);
+  c.rr[i] = rr << l.rshift;
+  c.ar[i] = ((grow & (3 * l.ay2)) | (~grow & l.a_line[x])) << l.rshift;
   c.br[i] = (grow & l.ax2) | (~grow & l.b_line[x]);
-  c.rl[i] = rl;
-  c.al[i] = l.a_line[x];
+  c.rl[i] = rl << l.rshift;
+  c.al[i] = l.a_line[x] << l.rshift;
   c.bl[i] = l.b_line[x];
   c.bias_reset[i] = FastBias(rr, e, l.rshift);
   c.expected[i] = e;
@@ -1032,11 +1050,12 @@ __attribute__((target("avx2"))) void FastPrepareAvx2(const FastLine& l, const Fa
     const __m256i bl = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l.b_line + x));
     const __m256i grow = _mm256_cmpgt_epi32(rl, ay2);
     const __m256i rr = _mm256_blendv_epi8(rl, ay2, grow);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.rr + i), rr);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.ar + i), _mm256_blendv_epi8(al, ay2x3, grow));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.rr + i), _mm256_sll_epi32(rr, rshift));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.ar + i),
+                        _mm256_sll_epi32(_mm256_blendv_epi8(al, ay2x3, grow), rshift));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.br + i), _mm256_blendv_epi8(bl, ax2, grow));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.rl + i), rl);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.al + i), al);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.rl + i), _mm256_sll_epi32(rl, rshift));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.al + i), _mm256_sll_epi32(al, rshift));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.bl + i), bl);
     const __m256i tt = _mm256_sub_epi32(_mm256_sll_epi32(rr, rshift), e);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.bias_reset + i),
@@ -1073,18 +1092,20 @@ void FastPrepare(const FastLine& l, const FastTables& t, const signed char* tm_e
 
 // The serial loop over the first n columns of a prepared chunk, from the
 // carried state (the state the last pixel saw, whether it printed, z of
-// the first pixel); leaves the state for the next. kDriver: aspect 1:1 and
-// c1 6 as constants.
+// the first pixel); leaves the state for the next. Distances r and their
+// increments a are kept times 2^(16 - c1), the factor of the bias, which
+// saves a shift on the serial chain; the sum r + a is compared unsigned
+// (below 2^32: r at most 2^30, a below 2^31, see FastSegment). kDriver:
+// aspect 1:1 and c1 6 as constants.
 template <bool kDriver>
 void FastLoop(const FastLine& l, FastChunk& c, int n, int& dprev, int& rp, int& ap, int& bp, int& z) {
-  const int ay2x2 = kDriver ? 2 : 2 * l.ay2;
-  const int rmul = kDriver ? 1 << 10 : 1 << l.rshift;
+  const int rshift = kDriver ? 10 : l.rshift;
+  const int step = (kDriver ? 2 : 2 * l.ay2) << rshift;
   int d = dprev, r0 = rp, a0 = ap, b0 = bp, zz = z;
   for (int i = 0; i < n; ++i) {
-    const int rl = c.rl[i];
-    int r = r0 + a0, a = a0 + ay2x2, b = b0;
-    KeepIfLess(r, rl, r, rl, a, c.al[i], b, c.bl[i]);
-    const int t = r * rmul - c.expected[i];
+    int r = static_cast<int>(static_cast<unsigned>(r0) + static_cast<unsigned>(a0)), a = a0 + step, b = b0;
+    KeepIfBelow(r, c.rl[i], a, c.al[i], b, c.bl[i]);
+    const int t = r - c.expected[i];
     const int t8 = t >> 3;
     int bias = t8 < t ? t8 : t;  // t > 0: t / 8 (shift), else t
     TakeIfSet4(d, r, c.rr[i], a, c.ar[i], b, c.br[i], bias, c.bias_reset[i]);
@@ -1116,8 +1137,8 @@ inline void FastStoreOne(const FastLine& l, const FastChunk& c, int x, int i) {
   const int m = -c.dot[i];
   l.dest[x] = static_cast<uchar>(c.dot[i]);
   l.err_line[x] = c.err_out[i];
-  l.r_line[x] = c.r_out[i] & ~m;
-  l.a_line[x] = (c.a_out[i] & ~m) | (m & l.ay2);
+  l.r_line[x] = (c.r_out[i] >> l.rshift) & ~m;
+  l.a_line[x] = ((c.a_out[i] >> l.rshift) & ~m) | (m & l.ay2);
   l.b_line[x] = (c.b_out[i] & ~m) | (m & l.ax2);
 }
 
@@ -1125,6 +1146,7 @@ inline void FastStoreOne(const FastLine& l, const FastChunk& c, int x, int i) {
 __attribute__((target("avx2"))) void FastStoreAvx2(const FastLine& l, const FastChunk& c, int x0, int k) {
   const __m256i ay2 = _mm256_set1_epi32(l.ay2);
   const __m256i ax2 = _mm256_set1_epi32(l.ax2);
+  const __m128i rshift = _mm_cvtsi32_si128(l.rshift);
   for (int j = 0; j < k; ++j) {
     const int i = 8 * j;
     const int x = x0 + i;
@@ -1138,8 +1160,8 @@ __attribute__((target("avx2"))) void FastStoreAvx2(const FastLine& l, const Fast
     std::memcpy(l.dest + x, &eight, 8);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(l.err_line + x),
                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.err_out + i)));
-    const __m256i r = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.r_out + i));
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.a_out + i));
+    const __m256i r = _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.r_out + i)), rshift);
+    const __m256i a = _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.a_out + i)), rshift);
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.b_out + i));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(l.r_line + x), _mm256_andnot_si256(m, r));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(l.a_line + x), _mm256_blendv_epi8(a, ay2, m));
@@ -1170,6 +1192,22 @@ void FastSegment(const FastLine& l, const FastTables& t, int from, int to, int& 
   std::memcpy(tm_ext + 256, l.tm_row, 8);
   thread_local FastChunk chunk;
   const bool driver = l.ax2 == 1 && l.ay2 == 1 && l.rshift == 10;
+  // The carried state in the loop's units. Every column's r and a are
+  // within the cap here, and a grows only while r + a stays below a
+  // column's r, so a stays below cap + 2 ay2 and, times 2^(16 - c1), below
+  // 2^30 + 2^29 (which the caller sees to). The state carried in from the
+  // left matters only when it grows into the first column: then it is
+  // within the cap too; otherwise any sum that makes the first column
+  // restart serves.
+  if (after_dot == 0) {
+    if (int64_t{rp} + ap < l.r_line[from]) {
+      rp <<= l.rshift;
+      ap <<= l.rshift;
+    } else {
+      rp = 1 << 30;
+      ap = 1 << 30;
+    }
+  }
   for (int x0 = from; x0 < to; x0 += kFastChunk) {
     const int x1 = std::min(to, x0 + kFastChunk);
     FastPrepare(l, t, tm_ext, x0, x1, chunk);
@@ -1180,6 +1218,8 @@ void FastSegment(const FastLine& l, const FastTables& t, int from, int to, int& 
     }
     FastStore(l, chunk, x0, x1 - x0);
   }
+  rp >>= l.rshift;
+  ap >>= l.rshift;
 }
 
 struct DriverPixel {
@@ -1350,7 +1390,8 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
   const FastTables& fast_tables = tab.fast;
   thread_local std::vector<char> fast_segment;
   fast_segment.assign(segments.size(), 0);
-  if (tab.fast_route) {
+  // The short loop keeps distances times 2^(16 - c1) (see FastSegment).
+  if (tab.fast_route && int64_t{2} * ay2 * rmul <= (1 << 29)) {
     for (size_t i = 0; i < segments.size(); ++i) {
       const auto [from, to] = segments[i];
       int lo = 255, hi = 0, x = from;
@@ -1363,6 +1404,7 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
         vhi = _mm_max_epu8(vhi, b);
         for (int q = 0; q < 16; q += 4) {
           vr = _mm_or_si128(vr, _mm_loadu_si128(reinterpret_cast<const __m128i*>(r_line + x + q)));
+          vr = _mm_or_si128(vr, _mm_loadu_si128(reinterpret_cast<const __m128i*>(a_line + x + q)));
         }
       }
       alignas(16) unsigned char blo[16], bhi[16];
@@ -1379,13 +1421,13 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
       for (; x < to; ++x) {
         lo = std::min<int>(lo, src[x]);
         hi = std::max<int>(hi, src[x]);
-        r_bits |= static_cast<unsigned>(r_line[x]);
+        r_bits |= static_cast<unsigned>(r_line[x]) | static_cast<unsigned>(a_line[x]);
       }
       // The values are not negative: their OR bounds the greatest.
       bool fast = r_bits <= static_cast<unsigned>(rlimit);
       if (!fast) {
         fast = true;
-        for (int c = from; c < to && fast; ++c) fast = r_line[c] <= rlimit;
+        for (int c = from; c < to && fast; ++c) fast = r_line[c] <= rlimit && a_line[c] <= rlimit;
       }
       if (fast && tab.not_fast[hi + 1] - tab.not_fast[lo] != 0) {
         for (int c = from; c < to && fast; ++c) fast = fast_tables.ok[src[c]] != 0;
