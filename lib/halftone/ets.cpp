@@ -347,16 +347,14 @@ inline void TakeIfSet4(int flag, int& r, int r2, int& a, int a2, int& b, int b2,
       : [f] "r"(flag), [r2] "rm"(r2), [a2] "rm"(a2), [b2] "rm"(b2), [bias2] "rm"(bias2)
       : "cc");
 }
-// Returns w >= bound (0 or 1), 32-bit; when it is 1, err and c become
-// err2 and c2.
-inline int DotIfReached2(int w, int bound, int& err, int err2, int& c, int c2) {
+// Returns w >= bound (0 or 1), 32-bit; when it is 1, c becomes c2.
+inline int DotIfReached1(int w, int bound, int& c, int c2) {
   int dot = 0;
   asm("cmpl %[bound], %[w]\n\t"
       "setge %b[dot]\n\t"
-      "cmovge %[err2], %[err]\n\t"
       "cmovge %[c2], %[c]"
-      : [dot] "+&q"(dot), [err] "+&r"(err), [c] "+&r"(c)
-      : [w] "r"(w), [bound] "rm"(bound), [err2] "rm"(err2), [c2] "rm"(c2)
+      : [dot] "+&q"(dot), [c] "+&r"(c)
+      : [w] "r"(w), [bound] "rm"(bound), [c2] "rm"(c2)
       : "cc");
   return dot;
 }
@@ -402,9 +400,8 @@ inline void TakeIfSet4(int flag, int& r, int r2, int& a, int a2, int& b, int b2,
     bias = bias2;
   }
 }
-inline int DotIfReached2(int w, int bound, int& err, int err2, int& c, int c2) {
+inline int DotIfReached1(int w, int bound, int& c, int c2) {
   if (w < bound) return 0;
-  err = err2;
   c = c2;
   return 1;
 }
@@ -944,7 +941,7 @@ struct FastChunk {
   int r_out[kFastChunk];  // the state the pixel saw
   int a_out[kFastChunk];
   int b_out[kFastChunk];
-  int err_out[kFastChunk];  // the stored error
+  int kept[kFastChunk];     // the stored error without a dot (o + e0)
   int dot[kFastChunk];      // 1 for a dot, else 0
 };
 
@@ -1110,11 +1107,10 @@ void FastLoop(const FastLine& l, FastChunk& c, int n, int& dprev, int& rp, int& 
     int bias = t8 < t ? t8 : t;  // t > 0: t / 8 (shift), else t
     TakeIfSet4(d, r, c.rr[i], a, c.ar[i], b, c.br[i], bias, c.bias_reset[i]);
     const int o = zz >> 4;
-    const int kept = o + c.ink[i];
-    int err = kept, cz = c.c_keep[i];
-    d = DotIfReached2(o + bias, c.bound[i], err, kept - 65536, cz, c.c_dot[i]);
+    int cz = c.c_keep[i];
+    d = DotIfReached1(o + bias, c.bound[i], cz, c.c_dot[i]);
     c.dot[i] = d;
-    c.err_out[i] = err;
+    c.kept[i] = o + c.ink[i];
     c.r_out[i] = r;
     c.a_out[i] = a;
     c.b_out[i] = b;
@@ -1136,7 +1132,7 @@ void FastLoop(const FastLine& l, FastChunk& c, int n, int& dprev, int& rp, int& 
 inline void FastStoreOne(const FastLine& l, const FastChunk& c, int x, int i) {
   const int m = -c.dot[i];
   l.dest[x] = static_cast<uchar>(c.dot[i]);
-  l.err_line[x] = c.err_out[i];
+  l.err_line[x] = c.kept[i] - (c.dot[i] << 16);
   l.r_line[x] = (c.r_out[i] >> l.rshift) & ~m;
   l.a_line[x] = ((c.a_out[i] >> l.rshift) & ~m) | (m & l.ay2);
   l.b_line[x] = (c.b_out[i] & ~m) | (m & l.ax2);
@@ -1159,7 +1155,8 @@ __attribute__((target("avx2"))) void FastStoreAvx2(const FastLine& l, const Fast
     const uint64_t eight = uint64_t{lo} | (uint64_t{hi} << 32);
     std::memcpy(l.dest + x, &eight, 8);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(l.err_line + x),
-                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.err_out + i)));
+                        _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.kept + i)),
+                                         _mm256_slli_epi32(dot, 16)));
     const __m256i r = _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.r_out + i)), rshift);
     const __m256i a = _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.a_out + i)), rshift);
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.b_out + i));
