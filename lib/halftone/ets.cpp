@@ -893,6 +893,10 @@ struct DriverByte {
 constexpr int kAlways32 = INT32_MIN + (1 << 24);
 constexpr int kNever32 = INT32_MAX - (1 << 24);
 constexpr int kFastChunk = 256;  // pixels prepared at a time
+// Slots per array of a chunk: a cache line more than the pixels, so that
+// the arrays do not lie at the same offsets in 4 KiB pages, where the
+// loop's stores would be taken for stores to its next loads.
+constexpr int kFastSlots = kFastChunk + 16;
 constexpr int kFastDotZ = 7 * 65536;
 
 // Per input byte; ok is 0 for bytes the route does not take.
@@ -926,23 +930,23 @@ struct FastLine {
 // loop reads (prepared) and what it leaves (copied to the lines after it),
 // so that the loop addresses everything from one base.
 struct FastChunk {
-  int bound[kFastChunk];       // o + bias must reach this for a dot
-  int bias_reset[kFastChunk];  // the bias after a dot on the left
-  int rr[kFastChunk];          // the distance state after a dot on the left
-  int ar[kFastChunk];
-  int br[kFastChunk];
-  int expected[kFastChunk];
-  int ink[kFastChunk];
-  int c_keep[kFastChunk];  // c without a dot (see above)
-  int c_dot[kFastChunk];   // c after a dot
-  int rl[kFastChunk];      // the column's own distance state
-  int al[kFastChunk];
-  int bl[kFastChunk];
-  int r_out[kFastChunk];  // the state the pixel saw
-  int a_out[kFastChunk];
-  int b_out[kFastChunk];
-  int kept[kFastChunk];     // the stored error without a dot (o + e0)
-  int dot[kFastChunk];      // 1 for a dot, else 0
+  int bound[kFastSlots];       // o + bias must reach this for a dot
+  int bias_reset[kFastSlots];  // the bias after a dot on the left
+  int rr[kFastSlots];          // the distance state after a dot on the left
+  int ar[kFastSlots];
+  int br[kFastSlots];
+  int expected[kFastSlots];
+  int ink[kFastSlots];
+  int c_keep[kFastSlots];  // c without a dot (see above)
+  int c_dot[kFastSlots];   // c after a dot
+  int rl[kFastSlots];      // the column's own distance state
+  int al[kFastSlots];
+  int bl[kFastSlots];
+  int r_out[kFastSlots];  // the state the pixel saw
+  int a_out[kFastSlots];
+  int b_out[kFastSlots];
+  int kept[kFastSlots];     // the stored error without a dot (o + e0)
+  int dot[kFastSlots];      // 1 for a dot, else 0
 };
 
 // Fills the tables; false when some noise shift is outside 0..16 (the
