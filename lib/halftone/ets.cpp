@@ -873,23 +873,25 @@ struct DriverByte {
 };
 
 // The short route of the image driver's case (see LineDriverCase) for a
-// segment in which every pixel has ink and an expected distance and no
-// column's distance exceeds the cap, with noise shifts of at most 16 (so
-// that the noise stays below 2^23 in size). There:
+// segment in which every pixel has ink and an expected distance, no
+// column's distance r or increment a exceeds the cap, every noise shift
+// 24 - rs lies in 0..16 (so the noise is at most 2^23 in size) and
+// 2 ay2 x 2^(16 - c1) is at most 2^29. There:
 //  - the distance a pixel sees is never above its column's own (it keeps
 //    the grown distance only below that, and a dot leaves 0), so the cap
 //    never applies;
 //  - o is z >> 4 of a 32-bit z (below 2^27 in size) and the bias lies in
 //    -2^30..2^27, so o + bias stays inside 32 bits, and the decision
-//    o + bias >= T - noise (see LineDriverCase) is taken in 32 bits with
-//    bounds that always or never pass of kAlways32 and kNever32, which stay
-//    beyond every o + bias after the noise is taken off them;
+//    o + bias >= T - noise (see LineDriverCase) is taken in 32 bits, with
+//    kAlways32 and kNever32 for bounds that always or never pass: less
+//    the noise they stay below -2^30 - 2^27 and above 2^28;
 //  - z of the next pixel, 7 * stored + above terms, is 7 o + c with
 //    c = 7 e0 + above terms, less 7 x 65536 after a dot (wrapping 32-bit
 //    arithmetic, as the plain form's sums).
 // The values that do not depend on the decisions on the left are prepared
 // for a chunk of the line at a time (eight pixels at once where the
-// processor has AVX2), then the serial loop runs over the chunk.
+// processor has AVX2), the serial loop runs over the chunk, and a vector
+// pass puts its results into the lines.
 constexpr int kAlways32 = INT32_MIN + (1 << 24);
 constexpr int kNever32 = INT32_MAX - (1 << 24);
 constexpr int kFastChunk = 256;  // pixels prepared at a time
