@@ -20,6 +20,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 #include "quill/dither.h"
 #include "support/fi_bitmap.h"
@@ -322,6 +325,39 @@ inline int DotIfReached(int64_t w, int64_t bound, int& r, int r2, int& a, int a2
       : "cc");
   return dot;
 }
+// x, y, z stay when x < k as unsigned 32-bit values, else they become
+// k, y2, z2.
+inline void KeepIfBelow(int& x, int k, int& y, int y2, int& z, int z2) {
+  asm("cmpl %[k], %[x]\n\t"
+      "cmovael %[k], %[x]\n\t"
+      "cmovael %[y2], %[y]\n\t"
+      "cmovael %[z2], %[z]"
+      : [x] "+r"(x), [y] "+r"(y), [z] "+r"(z)
+      : [k] "rm"(k), [y2] "rm"(y2), [z2] "rm"(z2)
+      : "cc");
+}
+// r, a, b, bias stay when flag is 0, else they become the second values.
+inline void TakeIfSet4(int flag, int& r, int r2, int& a, int a2, int& b, int b2, int& bias, int bias2) {
+  asm("testl %[f], %[f]\n\t"
+      "cmovne %[r2], %[r]\n\t"
+      "cmovne %[a2], %[a]\n\t"
+      "cmovne %[b2], %[b]\n\t"
+      "cmovne %[bias2], %[bias]"
+      : [r] "+&r"(r), [a] "+&r"(a), [b] "+&r"(b), [bias] "+&r"(bias)
+      : [f] "r"(flag), [r2] "rm"(r2), [a2] "rm"(a2), [b2] "rm"(b2), [bias2] "rm"(bias2)
+      : "cc");
+}
+// Returns w >= bound (0 or 1), 32-bit; when it is 1, c becomes c2.
+inline int DotIfReached1(int w, int bound, int& c, int c2) {
+  int dot = 0;
+  asm("cmpl %[bound], %[w]\n\t"
+      "setge %b[dot]\n\t"
+      "cmovge %[c2], %[c]"
+      : [dot] "+&q"(dot), [c] "+&r"(c)
+      : [w] "r"(w), [bound] "rm"(bound), [c2] "rm"(c2)
+      : "cc");
+  return dot;
+}
 #else
 inline void KeepIfLess(int s, int k, int& x, int x2, int& y, int y2, int& z, int z2) {
   if (!(s < k)) {
@@ -347,6 +383,26 @@ inline int DotIfReached(int64_t w, int64_t bound, int& r, int r2, int& a, int a2
   a = a2;
   b = b2;
   err = err2;
+  return 1;
+}
+inline void KeepIfBelow(int& x, int k, int& y, int y2, int& z, int z2) {
+  if (!(static_cast<unsigned>(x) < static_cast<unsigned>(k))) {
+    x = k;
+    y = y2;
+    z = z2;
+  }
+}
+inline void TakeIfSet4(int flag, int& r, int r2, int& a, int a2, int& b, int b2, int& bias, int bias2) {
+  if (flag != 0) {
+    r = r2;
+    a = a2;
+    b = b2;
+    bias = bias2;
+  }
+}
+inline int DotIfReached1(int w, int bound, int& c, int c2) {
+  if (w < bound) return 0;
+  c = c2;
   return 1;
 }
 #endif
@@ -826,6 +882,359 @@ struct DriverByte {
   int bias_reset;   // the bias at distance ay2
 };
 
+// The short route of the image driver's case (see LineDriverCase) for a
+// segment in which every pixel has ink and an expected distance, no
+// column's distance r or increment a exceeds the cap, every noise shift
+// 24 - rs lies in 0..16 (so the noise is at most 2^23 in size) and
+// 2 ay2 x 2^(16 - c1) is at most 2^29. There:
+//  - the distance a pixel sees is never above its column's own (it keeps
+//    the grown distance only below that, and a dot leaves 0), so the cap
+//    never applies;
+//  - o is z >> 4 of a 32-bit z (below 2^27 in size) and the bias lies in
+//    -2^30..2^27, so o + bias stays inside 32 bits, and the decision
+//    o + bias >= T - noise (see LineDriverCase) is taken in 32 bits, with
+//    kAlways32 and kNever32 for bounds that always or never pass: less
+//    the noise they stay below -2^30 - 2^27 and above 2^28;
+//  - z of the next pixel, 7 * stored + above terms, is 7 o + c with
+//    c = 7 e0 + above terms, less 7 x 65536 after a dot (wrapping 32-bit
+//    arithmetic, as the plain form's sums).
+// The values that do not depend on the decisions on the left are prepared
+// for a chunk of the line at a time (eight pixels at once where the
+// processor has AVX2), the serial loop runs over the chunk, and a vector
+// pass puts its results into the lines.
+constexpr int kAlways32 = INT32_MIN + (1 << 24);
+constexpr int kNever32 = INT32_MAX - (1 << 24);
+constexpr int kFastChunk = 256;  // pixels prepared at a time
+// Slots per array of a chunk: a cache line more than the pixels, so that
+// the arrays do not lie at the same offsets in 4 KiB pages, where the
+// loop's stores would be taken for stores to its next loads.
+constexpr int kFastSlots = kFastChunk + 16;
+constexpr int kFastDotZ = 7 * 65536;
+
+// Per input byte; ok is 0 for bytes the route does not take.
+struct FastTables {
+  int ink[256];       // e0
+  int expected[256];  // expected_r
+  int mul[256];       // 2^(24 - rs), the noise per unit of the matrix
+  // e0 | (24 - rs) << 17 in the low half and expected_r in the high half,
+  // for one gather of both.
+  uint64_t packed[256];
+  unsigned char ok[256];
+};
+
+// The line a segment belongs to (pointers owned by the context).
+struct FastLine {
+  const ETS_SrcPixel* src;
+  const signed char* tm_row;  // the noise matrix row of the line
+  int tm_offset;
+  int* err_line;
+  int* r_line;
+  int* a_line;
+  int* b_line;
+  uchar* dest;
+  int width;
+  int ax2, ay2;
+  int rshift;    // 16 - c1
+  int elo, ehi;  // clamp range of the biased error
+};
+
+// One chunk's values, indexed by column - chunk start: what the serial
+// loop reads (prepared) and what it leaves (copied to the lines after it),
+// so that the loop addresses everything from one base.
+struct FastChunk {
+  int bound[kFastSlots];       // o + bias must reach this for a dot
+  int bias_reset[kFastSlots];  // the bias after a dot on the left
+  int rr[kFastSlots];          // the distance state after a dot on the left
+  int ar[kFastSlots];
+  int br[kFastSlots];
+  int expected[kFastSlots];
+  int ink[kFastSlots];
+  int c_keep[kFastSlots];  // c without a dot (see above)
+  int c_dot[kFastSlots];   // c after a dot
+  int rl[kFastSlots];      // the column's own distance state
+  int al[kFastSlots];
+  int bl[kFastSlots];
+  int r_out[kFastSlots];  // the state the pixel saw
+  int a_out[kFastSlots];
+  int b_out[kFastSlots];
+  int kept[kFastSlots];     // the stored error without a dot (o + e0)
+  int dot[kFastSlots];      // 1 for a dot, else 0
+};
+
+// Fills the tables; false when some noise shift is outside 0..16 (the
+// route is then not taken).
+bool FastTablesFor(const ETS_PlaneCtx* pc, FastTables& t) {
+  for (int v = 0; v < 256; ++v) {
+    const int shift = 24 - pc->rs_lut[v];
+    if (shift < 0 || shift > 16) return false;
+    t.ink[v] = pc->lut[v];
+    t.expected[v] = pc->dist_lut[v];
+    t.mul[v] = 1 << shift;
+    t.packed[v] = static_cast<uint32_t>(pc->lut[v] | shift << 17) |
+                  uint64_t{static_cast<uint32_t>(pc->dist_lut[v])} << 32;
+    t.ok[v] = pc->lut[v] != 0 && pc->dist_lut[v] != 0;
+  }
+  return true;
+}
+
+// The bias of ets_style 1 at distance r (within the cap) for expected
+// distance e (not 0).
+inline int FastBias(int r, int e, int rshift) {
+  const int t = (r << rshift) - e;
+  const int t8 = t >> 3;
+  return t8 < t ? t8 : t;
+}
+
+// Column x's values into chunk slot i; tm_ext holds the matrix row and its
+// first 8 values again after it.
+inline void FastPrepareOne(const FastLine& l, const FastTables& t, const signed char* tm_ext, int x, int i,
+                           FastChunk& c) {
+  const int s = l.src[x];
+  const int ink = t.ink[s];
+  const int e = t.expected[s];
+  const int tb = 0x8000 - ink;
+  const int base = tb <= l.elo ? kAlways32 : tb > l.ehi ? kNever32 : tb;
+  c.bound[i] = base - tm_ext[(x + l.tm_offset) & 255] * t.mul[s];
+  const int rl = l.r_line[x];
+  const int grow = -static_cast<int>(l.ay2 < rl);  // masks: the choice follows the dots above
+  const int rr = (grow & l.ay2) | (~grow & rl);
+  c.rr[i] = rr << l.rshift;
+  c.ar[i] = ((grow & (3 * l.ay2)) | (~grow & l.a_line[x])) << l.rshift;
+  c.br[i] = (grow & l.ax2) | (~grow & l.b_line[x]);
+  c.rl[i] = rl << l.rshift;
+  c.al[i] = l.a_line[x] << l.rshift;
+  c.bl[i] = l.b_line[x];
+  c.bias_reset[i] = FastBias(rr, e, l.rshift);
+  c.expected[i] = e;
+  c.ink[i] = ink;
+  const int* err = l.err_line;
+  const int w = l.width;
+  const int n = x + 1;  // the next column's terms of the line above
+  const int above = n >= w ? 0 : (n + 1 < w ? 3 * err[n + 1] : 0) + 5 * err[n] + err[n - 1];
+  const uint32_t keep = 7u * static_cast<uint32_t>(ink) + static_cast<uint32_t>(above);
+  c.c_keep[i] = static_cast<int>(keep);
+  c.c_dot[i] = static_cast<int>(keep - static_cast<uint32_t>(kFastDotZ));
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define QUILL_ETS_AVX2 1
+// Columns x0 .. x0 + 8k - 1 of a chunk (slots from i0), eight at a time,
+// as FastPrepareOne; x0 + 8k + 2 <= width (the terms of the line above
+// read two columns on).
+__attribute__((target("avx2"))) void FastPrepareAvx2(const FastLine& l, const FastTables& t,
+                                                      const signed char* tm_ext, int x0, int i0, int k,
+                                                      FastChunk& c) {
+  const __m256i ay2 = _mm256_set1_epi32(l.ay2);
+  const __m256i ay2x3 = _mm256_set1_epi32(3 * l.ay2);
+  const __m256i ax2 = _mm256_set1_epi32(l.ax2);
+  const __m256i elo = _mm256_set1_epi32(l.elo);
+  const __m256i ehi = _mm256_set1_epi32(l.ehi);
+  const __m256i always = _mm256_set1_epi32(kAlways32);
+  const __m256i never = _mm256_set1_epi32(kNever32);
+  const __m256i half = _mm256_set1_epi32(0x8000);
+  const __m256i dotz = _mm256_set1_epi32(kFastDotZ);
+  const __m128i rshift = _mm_cvtsi32_si128(l.rshift);
+  for (int j = 0; j < k; ++j) {
+    const int x = x0 + 8 * j;
+    const int i = i0 + 8 * j;
+    int64_t src8, tm8;
+    std::memcpy(&src8, l.src + x, 8);
+    std::memcpy(&tm8, tm_ext + ((x + l.tm_offset) & 255), 8);
+    const __m256i s = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(src8));
+    const __m256i tm = _mm256_cvtepi8_epi32(_mm_cvtsi64_si128(tm8));
+    // Both halves of the packed entries, then the low halves (lanes in the
+    // order 0 1 4 5 2 3 6 7 after the shuffle, put right by the permute)
+    // and the high halves apart.
+    const long long* packed = reinterpret_cast<const long long*>(t.packed);
+    const __m256 g0 = _mm256_castsi256_ps(_mm256_i32gather_epi64(packed, _mm256_castsi256_si128(s), 8));
+    const __m256 g1 = _mm256_castsi256_ps(_mm256_i32gather_epi64(packed, _mm256_extracti128_si256(s, 1), 8));
+    const __m256i lo = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(g0, g1, 0x88)), 0xD8);
+    const __m256i e = _mm256_permute4x64_epi64(_mm256_castps_si256(_mm256_shuffle_ps(g0, g1, 0xDD)), 0xD8);
+    const __m256i ink = _mm256_and_si256(lo, _mm256_set1_epi32(0x1FFFF));
+    const __m256i mul = _mm256_sllv_epi32(_mm256_set1_epi32(1), _mm256_srli_epi32(lo, 17));
+    // base: T when elo < T <= ehi, always when T <= elo, never above ehi.
+    const __m256i tb = _mm256_sub_epi32(half, ink);
+    __m256i base = _mm256_blendv_epi8(tb, never, _mm256_cmpgt_epi32(tb, ehi));
+    base = _mm256_blendv_epi8(base, always, _mm256_cmpgt_epi32(_mm256_add_epi32(elo, _mm256_set1_epi32(1)), tb));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.bound + i),
+                        _mm256_sub_epi32(base, _mm256_mullo_epi32(tm, mul)));
+    const __m256i rl = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l.r_line + x));
+    const __m256i al = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l.a_line + x));
+    const __m256i bl = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l.b_line + x));
+    const __m256i grow = _mm256_cmpgt_epi32(rl, ay2);
+    const __m256i rr = _mm256_blendv_epi8(rl, ay2, grow);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.rr + i), _mm256_sll_epi32(rr, rshift));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.ar + i),
+                        _mm256_sll_epi32(_mm256_blendv_epi8(al, ay2x3, grow), rshift));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.br + i), _mm256_blendv_epi8(bl, ax2, grow));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.rl + i), _mm256_sll_epi32(rl, rshift));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.al + i), _mm256_sll_epi32(al, rshift));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.bl + i), bl);
+    const __m256i tt = _mm256_sub_epi32(_mm256_sll_epi32(rr, rshift), e);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.bias_reset + i),
+                        _mm256_min_epi32(tt, _mm256_srai_epi32(tt, 3)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.expected + i), e);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.ink + i), ink);
+    const __m256i e0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l.err_line + x));
+    const __m256i e1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l.err_line + x + 1));
+    const __m256i e2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(l.err_line + x + 2));
+    // 3 e2 + 5 e1 + e0 + 7 ink
+    const __m256i above = _mm256_add_epi32(_mm256_add_epi32(_mm256_add_epi32(e2, _mm256_slli_epi32(e2, 1)),
+                                                            _mm256_add_epi32(e1, _mm256_slli_epi32(e1, 2))),
+                                           e0);
+    const __m256i keep = _mm256_add_epi32(above, _mm256_sub_epi32(_mm256_slli_epi32(ink, 3), ink));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.c_keep + i), keep);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(c.c_dot + i), _mm256_sub_epi32(keep, dotz));
+  }
+}
+#endif
+
+void FastPrepare(const FastLine& l, const FastTables& t, const signed char* tm_ext, int x0, int x1,
+                 FastChunk& c) {
+  int x = x0;
+#if defined(QUILL_ETS_AVX2)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) {
+    const int k = std::max(0, std::min(x1, l.width - 2) - x0) / 8;
+    if (k > 0) FastPrepareAvx2(l, t, tm_ext, x0, 0, k, c);
+    x = x0 + 8 * k;
+  }
+#endif
+  for (; x < x1; ++x) FastPrepareOne(l, t, tm_ext, x, x - x0, c);
+}
+
+// The serial loop over the first n columns of a prepared chunk, from the
+// carried state (the state the last pixel saw, whether it printed, z of
+// the first pixel); leaves the state for the next. Distances r and their
+// increments a are kept times 2^(16 - c1), the factor of the bias, which
+// saves a shift on the serial chain; the sum r + a is compared unsigned
+// (below 2^32: r at most 2^30, a below 2^31, see FastSegment). kDriver:
+// aspect 1:1 and c1 6 as constants.
+template <bool kDriver>
+void FastLoop(const FastLine& l, FastChunk& c, int n, int& dprev, int& rp, int& ap, int& bp, int& z) {
+  const int rshift = kDriver ? 10 : l.rshift;
+  const int step = (kDriver ? 2 : 2 * l.ay2) << rshift;
+  int d = dprev, r0 = rp, a0 = ap, b0 = bp, zz = z;
+  for (int i = 0; i < n; ++i) {
+    int r = static_cast<int>(static_cast<unsigned>(r0) + static_cast<unsigned>(a0)), a = a0 + step, b = b0;
+    KeepIfBelow(r, c.rl[i], a, c.al[i], b, c.bl[i]);
+    const int t = r - c.expected[i];
+    const int t8 = t >> 3;
+    int bias = t8 < t ? t8 : t;  // t > 0: t / 8 (shift), else t
+    TakeIfSet4(d, r, c.rr[i], a, c.ar[i], b, c.br[i], bias, c.bias_reset[i]);
+    const int o = zz >> 4;
+    int cz = c.c_keep[i];
+    d = DotIfReached1(o + bias, c.bound[i], cz, c.c_dot[i]);
+    c.dot[i] = d;
+    c.kept[i] = o + c.ink[i];
+    c.r_out[i] = r;
+    c.a_out[i] = a;
+    c.b_out[i] = b;
+    zz = static_cast<int>(8u * static_cast<uint32_t>(o) + static_cast<uint32_t>(cz) - static_cast<uint32_t>(o));
+    r0 = r;
+    a0 = a;
+    b0 = b;
+  }
+  dprev = d;
+  rp = r0;
+  ap = a0;
+  bp = b0;
+  z = zz;
+}
+
+// The loop's results for columns x0 .. x0 + n - 1 into the lines: the
+// dots, the errors, and the distance state, which a dot resets to
+// (0, ay2, ax2).
+inline void FastStoreOne(const FastLine& l, const FastChunk& c, int x, int i) {
+  const int m = -c.dot[i];
+  l.dest[x] = static_cast<uchar>(c.dot[i]);
+  l.err_line[x] = c.kept[i] - (c.dot[i] << 16);
+  l.r_line[x] = (c.r_out[i] >> l.rshift) & ~m;
+  l.a_line[x] = ((c.a_out[i] >> l.rshift) & ~m) | (m & l.ay2);
+  l.b_line[x] = (c.b_out[i] & ~m) | (m & l.ax2);
+}
+
+#if defined(QUILL_ETS_AVX2)
+__attribute__((target("avx2"))) void FastStoreAvx2(const FastLine& l, const FastChunk& c, int x0, int k) {
+  const __m256i ay2 = _mm256_set1_epi32(l.ay2);
+  const __m256i ax2 = _mm256_set1_epi32(l.ax2);
+  const __m128i rshift = _mm_cvtsi32_si128(l.rshift);
+  for (int j = 0; j < k; ++j) {
+    const int i = 8 * j;
+    const int x = x0 + i;
+    const __m256i dot = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.dot + i));
+    const __m256i m = _mm256_sub_epi32(_mm256_setzero_si256(), dot);
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(dot, dot), _mm256_setzero_si256());
+    // Lanes 0-3 of the bytes in the low 32 bits of each half.
+    const uint32_t lo = static_cast<uint32_t>(_mm256_extract_epi32(bytes, 0));
+    const uint32_t hi = static_cast<uint32_t>(_mm256_extract_epi32(bytes, 4));
+    const uint64_t eight = uint64_t{lo} | (uint64_t{hi} << 32);
+    std::memcpy(l.dest + x, &eight, 8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(l.err_line + x),
+                        _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.kept + i)),
+                                         _mm256_slli_epi32(dot, 16)));
+    const __m256i r = _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.r_out + i)), rshift);
+    const __m256i a = _mm256_srl_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.a_out + i)), rshift);
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c.b_out + i));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(l.r_line + x), _mm256_andnot_si256(m, r));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(l.a_line + x), _mm256_blendv_epi8(a, ay2, m));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(l.b_line + x), _mm256_blendv_epi8(b, ax2, m));
+  }
+}
+#endif
+
+void FastStore(const FastLine& l, const FastChunk& c, int x0, int n) {
+  int i = 0;
+#if defined(QUILL_ETS_AVX2)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) {
+    FastStoreAvx2(l, c, x0, n / 8);
+    i = n / 8 * 8;
+  }
+#endif
+  for (; i < n; ++i) FastStoreOne(l, c, x0 + i, i);
+}
+
+// The segment [from, to) by the short route, from the carried state as
+// the per-pixel loop of LineDriverCase takes it, entering with z of pixel
+// `from`.
+void FastSegment(const FastLine& l, const FastTables& t, int from, int to, int& after_dot, int& rp, int& ap,
+                 int& bp, int z) {
+  signed char tm_ext[256 + 8];
+  std::memcpy(tm_ext, l.tm_row, 256);
+  std::memcpy(tm_ext + 256, l.tm_row, 8);
+  thread_local FastChunk chunk;
+  const bool driver = l.ax2 == 1 && l.ay2 == 1 && l.rshift == 10;
+  // The carried state in the loop's units. Every column's r and a are
+  // within the cap here, and a grows only while r + a stays below a
+  // column's r, so a stays below cap + 2 ay2 and, times 2^(16 - c1), below
+  // 2^30 + 2^29 (which the caller sees to). The state carried in from the
+  // left matters only when it grows into the first column: then it is
+  // within the cap too; otherwise any sum that makes the first column
+  // restart serves.
+  if (after_dot == 0) {
+    if (int64_t{rp} + ap < l.r_line[from]) {
+      rp <<= l.rshift;
+      ap <<= l.rshift;
+    } else {
+      rp = 1 << 30;
+      ap = 1 << 30;
+    }
+  }
+  for (int x0 = from; x0 < to; x0 += kFastChunk) {
+    const int x1 = std::min(to, x0 + kFastChunk);
+    FastPrepare(l, t, tm_ext, x0, x1, chunk);
+    if (driver) {
+      FastLoop<true>(l, chunk, x1 - x0, after_dot, rp, ap, bp, z);
+    } else {
+      FastLoop<false>(l, chunk, x1 - x0, after_dot, rp, ap, bp, z);
+    }
+    FastStore(l, chunk, x0, x1 - x0);
+  }
+  rp >>= l.rshift;
+  ap >>= l.rshift;
+}
+
 struct DriverPixel {
   int64_t bound;   // o + bias must reach this for a dot
   int ink;         // e0
@@ -860,19 +1269,52 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
 
   // Per input byte. A bound that always or never passes stays so after the
   // noise (below 2^47 in size) is taken off it.
-  DriverByte bytes[256];
-  bool left_shifts = true;  // every noise shift a left shift of at most 40
-  for (int v = 0; v < 256; ++v) {
-    DriverByte& by = bytes[v];
-    const int e0 = pc->lut[v];
-    const int64_t t = 0x8000 - e0;
-    by.base = e0 == 0 ? kNever : t <= elo ? kAlways : t > ehi ? kNever : t;
-    by.ink = e0;
-    by.expected = pc->dist_lut[v];
-    by.noise_shift = 24 - pc->rs_lut[v];
-    by.bias_reset = Bias(ay2, by.expected, rlimit, rmul);
-    left_shifts = left_shifts && by.noise_shift >= 0 && by.noise_shift <= 40;
+  // The tables per input byte depend on the context's tables and
+  // constants alone: made again only when those differ from the last
+  // line's (kept per thread).
+  struct Tables {
+    int lut[256], dist_lut[256];
+    signed char rs_lut[256];
+    int ax2, ay2, c1, elo, ehi;
+    bool valid;
+    DriverByte bytes[256];
+    bool left_shifts;  // every noise shift a left shift of at most 40
+    FastTables fast;
+    bool fast_route;   // the short route's tables hold
+    int not_fast[257];  // bytes below v the short route does not take
+  };
+  thread_local Tables tab{};
+  if (!tab.valid || std::memcmp(tab.lut, pc->lut, sizeof tab.lut) != 0 ||
+      std::memcmp(tab.dist_lut, pc->dist_lut, sizeof tab.dist_lut) != 0 ||
+      std::memcmp(tab.rs_lut, pc->rs_lut, sizeof tab.rs_lut) != 0 || tab.ax2 != ax2 || tab.ay2 != ay2 ||
+      tab.c1 != c1 || tab.elo != elo || tab.ehi != ehi) {
+    std::memcpy(tab.lut, pc->lut, sizeof tab.lut);
+    std::memcpy(tab.dist_lut, pc->dist_lut, sizeof tab.dist_lut);
+    std::memcpy(tab.rs_lut, pc->rs_lut, sizeof tab.rs_lut);
+    tab.ax2 = ax2;
+    tab.ay2 = ay2;
+    tab.c1 = c1;
+    tab.elo = static_cast<int>(elo);
+    tab.ehi = static_cast<int>(ehi);
+    tab.left_shifts = true;
+    for (int v = 0; v < 256; ++v) {
+      DriverByte& by = tab.bytes[v];
+      const int e0 = pc->lut[v];
+      const int64_t t = 0x8000 - e0;
+      by.base = e0 == 0 ? kNever : t <= elo ? kAlways : t > ehi ? kNever : t;
+      by.ink = e0;
+      by.expected = pc->dist_lut[v];
+      by.noise_shift = 24 - pc->rs_lut[v];
+      by.bias_reset = Bias(ay2, by.expected, rlimit, rmul);
+      tab.left_shifts = tab.left_shifts && by.noise_shift >= 0 && by.noise_shift <= 40;
+    }
+    tab.fast_route = FastTablesFor(pc, tab.fast);
+    tab.not_fast[0] = 0;
+    for (int v = 0; v < 256; ++v) tab.not_fast[v + 1] = tab.not_fast[v] + (tab.fast.ok[v] == 0);
+    tab.valid = true;
   }
+  const DriverByte* bytes = tab.bytes;
+  const bool left_shifts = tab.left_shifts;
   // Per-line scratch, kept per thread so that no line allocates.
   thread_local std::vector<DriverPixel> scratch;
   if (scratch.size() < static_cast<size_t>(width) + 1) scratch.resize(static_cast<size_t>(width) + 1);
@@ -955,10 +1397,67 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
       prepare_one(all_left, width - 1, 5 * err_line[width - 1] + err_line[width - 2]);
     }
   };
+  // Segments the short route takes (see FastSegment): the bytes of the
+  // segment between its least and greatest all taken by the route (else
+  // looked at one by one), no column's distance above the cap.
+  const FastTables& fast_tables = tab.fast;
+  thread_local std::vector<char> fast_segment;
+  fast_segment.assign(segments.size(), 0);
+  // The short loop keeps distances times 2^(16 - c1) (see FastSegment).
+  if (tab.fast_route && int64_t{2} * ay2 * rmul <= (1 << 29)) {
+    for (size_t i = 0; i < segments.size(); ++i) {
+      const auto [from, to] = segments[i];
+      int lo = 255, hi = 0, x = from;
+      unsigned r_bits = 0;
+#if defined(__SSE2__)
+      __m128i vlo = _mm_set1_epi8(-1), vhi = _mm_setzero_si128(), vr = _mm_setzero_si128();
+      for (; x + 16 <= to; x += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
+        vlo = _mm_min_epu8(vlo, b);
+        vhi = _mm_max_epu8(vhi, b);
+        for (int q = 0; q < 16; q += 4) {
+          vr = _mm_or_si128(vr, _mm_loadu_si128(reinterpret_cast<const __m128i*>(r_line + x + q)));
+          vr = _mm_or_si128(vr, _mm_loadu_si128(reinterpret_cast<const __m128i*>(a_line + x + q)));
+        }
+      }
+      alignas(16) unsigned char blo[16], bhi[16];
+      alignas(16) unsigned rb[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(blo), vlo);
+      _mm_store_si128(reinterpret_cast<__m128i*>(bhi), vhi);
+      _mm_store_si128(reinterpret_cast<__m128i*>(rb), vr);
+      for (int q = 0; q < 16; ++q) {
+        lo = std::min<int>(lo, blo[q]);
+        hi = std::max<int>(hi, bhi[q]);
+      }
+      r_bits = rb[0] | rb[1] | rb[2] | rb[3];
+#endif
+      for (; x < to; ++x) {
+        lo = std::min<int>(lo, src[x]);
+        hi = std::max<int>(hi, src[x]);
+        r_bits |= static_cast<unsigned>(r_line[x]) | static_cast<unsigned>(a_line[x]);
+      }
+      // The values are not negative: their OR bounds the greatest.
+      bool fast = r_bits <= static_cast<unsigned>(rlimit);
+      if (!fast) {
+        fast = true;
+        for (int c = from; c < to && fast; ++c) fast = r_line[c] <= rlimit && a_line[c] <= rlimit;
+      }
+      if (fast && tab.not_fast[hi + 1] - tab.not_fast[lo] != 0) {
+        for (int c = from; c < to && fast; ++c) fast = fast_tables.ok[src[c]] != 0;
+      }
+      fast_segment[i] = fast;
+    }
+  }
+  auto above_at = [&](int x) {  // the terms of the line above at column x
+    return (x + 1 < width ? 3 * err_line[x + 1] : 0) + 5 * err_line[x] + (x > 0 ? err_line[x - 1] : 0);
+  };
   // Everything a segment reads of the previous line is taken before any
   // segment overwrites it.
-  for (const auto& [from, to] : segments) {
-    if (left_shifts) {
+  for (size_t i = 0; i < segments.size(); ++i) {
+    const auto [from, to] = segments[i];
+    if (fast_segment[i]) {
+      px[from].above = above_at(from);  // the z the short route enters with
+    } else if (left_shifts) {
       prepare(std::true_type{}, from, to);
     } else {
       prepare(std::false_type{}, from, to);
@@ -1007,10 +1506,27 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
     }
   };
 
+  FastLine line;
+  line.src = src;
+  line.tm_row = tmline;
+  line.tm_offset = tm_offset;
+  line.err_line = err_line;
+  line.r_line = r_line;
+  line.a_line = a_line;
+  line.b_line = b_line;
+  line.dest = dest;
+  line.width = width;
+  line.ax2 = ax2;
+  line.ay2 = ay2;
+  line.rshift = 16 - c1;
+  line.elo = static_cast<int>(elo);
+  line.ehi = static_cast<int>(ehi);
+
   // The running state of the per-pixel form between segments.
   int run_r = 0, run_a = ay2, run_b = ax2;
   int done = 0;
-  for (const auto& [from, to] : segments) {
+  for (size_t i = 0; i < segments.size(); ++i) {
+    const auto [from, to] = segments[i];
     if (from > done) {
       PaperRun(done, from, ay2, run_r, run_a, run_b, r_line, a_line, b_line, err_line, dest);
     }
@@ -1018,8 +1534,11 @@ void LineDriverCase(ETS_Ctx* etc, uchar* __restrict dest, const ETS_SrcPixel* __
     // segment after paper from the state the paper left, with no error.
     int after_dot = from == 0 ? 1 : 0;
     int rp = from == 0 ? 0 : run_r, ap = from == 0 ? 0 : run_a, bp = from == 0 ? 0 : run_b;
-    int z_carry = px[from].above + (from == 0 ? kDotZ : 0);
-    segment_loop(from, to, after_dot, rp, ap, bp, z_carry);
+    if (fast_segment[i]) {
+      FastSegment(line, fast_tables, from, to, after_dot, rp, ap, bp, px[from].above);
+    } else {
+      segment_loop(from, to, after_dot, rp, ap, bp, px[from].above + (from == 0 ? kDotZ : 0));
+    }
     run_r = after_dot ? 0 : rp;
     run_a = after_dot ? ay2 : ap;
     run_b = after_dot ? ax2 : bp;
