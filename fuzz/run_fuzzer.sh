@@ -42,6 +42,9 @@ if [[ -f "$flags" ]]; then
   while read -r flag; do [[ -n "$flag" && "$flag" != \#* ]] && args+=("$flag"); done <"$flags"
 fi
 
+# Findings of this run only: artifacts newer than this mark.
+mark="$artifacts/.run-start"
+touch "$mark"
 "$binary" "${args[@]}" "$corpus" >"$log" 2>&1
 status=$?
 
@@ -50,13 +53,13 @@ execs=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0
 cov=$(grep -oE 'cov: [0-9]+' <<<"$last" | grep -oE '[0-9]+')
 ft=$(grep -oE 'ft: [0-9]+' <<<"$last" | grep -oE '[0-9]+')
 files=$(find "$corpus" -type f | wc -l)
-found=$(find "$artifacts" -type f \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' \
+found=$(find "$artifacts" -type f -newer "$mark" \( -name 'crash-*' -o -name 'leak-*' -o -name 'timeout-*' \
         -o -name 'oom-*' \) | wc -l)
 echo "$(basename "$binary"): ${seconds}s, executions ${execs:-?}, cov ${cov:-?}, ft ${ft:-?}," \
      "corpus ${files} files, findings ${found} (exit ${status})"
 if [[ $status -ne 0 || $found -ne 0 ]]; then
   grep -E 'ERROR|SUMMARY|runtime error|Test unit written|#[0-9]+ 0x' "$log" | head -40
-  find "$artifacts" -type f | head
+  find "$artifacts" -type f -newer "$mark" | head
   echo "log: $log"
   exit 1
 fi
