@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "fuzz_input_file.h"
@@ -95,5 +96,12 @@ int MemoryFd(const uint8_t* data, size_t size) {
   }
   return fd;
 }
+
+FILE* NullStream() {
+  static FILE* null = std::fopen("/dev/null", "w");
+  return null;
+}
+
+void KeepAwayFromPrintServers() { setenv("CUPS_SERVER", "/nonexistent/quill-fuzz-cups.sock", 1); }
 
 }  // namespace quill_fuzz

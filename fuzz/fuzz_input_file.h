@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace quill_fuzz {
@@ -21,6 +22,16 @@ bool WriteInput(const std::string& path, const uint8_t* data, size_t size);
 // A memory file (memfd) holding `size` bytes of `data`, positioned at its
 // start; the caller closes it. -1 when it cannot be made.
 int MemoryFd(const uint8_t* data, size_t size);
+
+// A stream to /dev/null for the printer bytes and messages of a filter's job
+// loop, opened once and kept for the life of the process; null when
+// /dev/null cannot be opened.
+FILE* NullStream();
+
+// Points libcups at a print server that does not exist, so that the filters'
+// destination lookups fail at once instead of asking a real cupsd. Call once
+// before the first input.
+void KeepAwayFromPrintServers();
 
 }  // namespace quill_fuzz
 

@@ -23,27 +23,22 @@ constexpr const char* kPpds[] = {"quill-dm24.ppd", "quill-dm360.ppd", "quill-dm9
 constexpr const char* kOptions[] = {"", "Cutting=5 Drawer=2 Logo=101",
                                     "Cutting=6 BlackMark=2 PaperType=3", "Cutting=3 Logo=7"};
 
-FILE* Null() {
-  static FILE* null = std::fopen("/dev/null", "w");
-  return null;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  setenv("CUPS_SERVER", "/nonexistent/quill-fuzz-cups.sock", 1);
+  quill_fuzz::KeepAwayFromPrintServers();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0 || Null() == nullptr) return 0;
+  if (size == 0 || quill_fuzz::NullStream() == nullptr) return 0;
   const std::string ppd = std::string(QUILL_PPD_DIR) + "/" + kPpds[(data[0] & 0x0F) % 6];
   const int fd = quill_fuzz::MemoryFd(data + 1, size - 1);
   if (fd < 0) return 0;
   quilldot::DotIo io;
   io.in_fd = fd;
-  io.out = Null();
-  io.err = Null();
+  io.out = quill_fuzz::NullStream();
+  io.err = quill_fuzz::NullStream();
   io.ppd_path = ppd.c_str();
   std::string args[] = {"dotq", "7", "fuzz", "title", "1", kOptions[(data[0] >> 4) % 4]};
   char* argv[6];

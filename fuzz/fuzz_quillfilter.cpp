@@ -22,26 +22,21 @@ namespace {
 constexpr const char* kPpds[] = {"quill-ink1.ppd", "quill-ink1s.ppd", "quill-ink1l.ppd",
                                  "quill-ink3.ppd", "quill-dot24.ppd"};
 
-FILE* Null() {
-  static FILE* null = std::fopen("/dev/null", "w");
-  return null;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  setenv("CUPS_SERVER", "/nonexistent/quill-fuzz-cups.sock", 1);
+  quill_fuzz::KeepAwayFromPrintServers();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size == 0 || Null() == nullptr) return 0;
+  if (size == 0 || quill_fuzz::NullStream() == nullptr) return 0;
   const std::string ppd = std::string(QUILL_PPD_DIR) + "/" + kPpds[data[0] % 5];
   const int fd = quill_fuzz::MemoryFd(data + 1, size - 1);
   if (fd < 0) return 0;
   quill_filter::FilterIo io;
-  io.out = Null();
-  io.err = Null();
+  io.out = quill_fuzz::NullStream();
+  io.err = quill_fuzz::NullStream();
   io.ppd_path = ppd.c_str();
   io.api = &quill_filter::LibraryApi();
   io.in_fd = fd;
