@@ -213,16 +213,16 @@ void ImageSeeds() {
 
 // --- CUPS raster jobs for the filters: one selector byte, then the stream
 
-struct RasterSpec {
+struct RasterShape {
   unsigned width, height, bpp, row_count, x_res, y_res;
   cups_cspace_t space;
   unsigned copies;
 };
 
-// A raster stream of `pages` pages of the spec (written by libcups, as
+// A raster stream of `pages` pages of that shape (written by libcups, as
 // gstoraster writes them), with a bar and a ramp so that each page has ink
 // and paper.
-Bytes RasterJob(const RasterSpec& spec, int pages, bool compressed) {
+Bytes RasterJob(const RasterShape& shape, int pages, bool compressed) {
   char path[] = "/tmp/quill-seed-XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) return {};
@@ -231,41 +231,41 @@ Bytes RasterJob(const RasterSpec& spec, int pages, bool compressed) {
   for (int p = 0; p < pages && ras; ++p) {
     cups_page_header2_t h;
     std::memset(&h, 0, sizeof h);
-    h.HWResolution[0] = spec.x_res;
-    h.HWResolution[1] = spec.y_res;
-    h.PageSize[0] = spec.width * 72 / spec.x_res;
-    h.PageSize[1] = spec.height * 72 / spec.y_res;
+    h.HWResolution[0] = shape.x_res;
+    h.HWResolution[1] = shape.y_res;
+    h.PageSize[0] = shape.width * 72 / shape.x_res;
+    h.PageSize[1] = shape.height * 72 / shape.y_res;
     h.cupsPageSize[0] = static_cast<float>(h.PageSize[0]);
     h.cupsPageSize[1] = static_cast<float>(h.PageSize[1]);
     h.ImagingBoundingBox[2] = h.PageSize[0];
     h.ImagingBoundingBox[3] = h.PageSize[1];
     h.cupsImagingBBox[2] = h.cupsPageSize[0];
     h.cupsImagingBBox[3] = h.cupsPageSize[1];
-    h.NumCopies = spec.copies;
-    h.cupsWidth = spec.width;
-    h.cupsHeight = spec.height;
-    h.cupsBitsPerPixel = spec.bpp;
-    h.cupsBitsPerColor = spec.bpp <= 8 ? spec.bpp : 8;
-    h.cupsNumColors = spec.bpp <= 8 ? 1 : spec.bpp / 8;
-    h.cupsColorSpace = spec.space;
+    h.NumCopies = shape.copies;
+    h.cupsWidth = shape.width;
+    h.cupsHeight = shape.height;
+    h.cupsBitsPerPixel = shape.bpp;
+    h.cupsBitsPerColor = shape.bpp <= 8 ? shape.bpp : 8;
+    h.cupsNumColors = shape.bpp <= 8 ? 1 : shape.bpp / 8;
+    h.cupsColorSpace = shape.space;
     h.cupsColorOrder = CUPS_ORDER_CHUNKED;
-    h.cupsBytesPerLine = (spec.width * spec.bpp + 7) / 8;
-    h.cupsRowCount = spec.row_count;
+    h.cupsBytesPerLine = (shape.width * shape.bpp + 7) / 8;
+    h.cupsRowCount = shape.row_count;
     h.cupsBorderlessScalingFactor = 1.0f;
-    if (spec.space == CUPS_CSPACE_KCMY) {
+    if (shape.space == CUPS_CSPACE_KCMY) {
       // One bit per colour, the four colours one after the other in a row.
       h.cupsColorOrder = CUPS_ORDER_BANDED;
       h.cupsBitsPerColor = h.cupsBitsPerPixel = 1;
       h.cupsNumColors = 4;
-      h.cupsBytesPerLine = 4 * ((spec.width + 7) / 8);
+      h.cupsBytesPerLine = 4 * ((shape.width + 7) / 8);
     }
     cupsRasterWriteHeader2(ras, &h);
     std::vector<uint8_t> row(h.cupsBytesPerLine);
-    for (unsigned y = 0; y < spec.height; ++y) {
+    for (unsigned y = 0; y < shape.height; ++y) {
       for (unsigned i = 0; i < row.size(); ++i) {
         const bool bar = y % 16 < 5 && i % 11 < 7;
-        row[i] = static_cast<uint8_t>(bar ? (spec.bpp == 1 ? 0xFF : 0x00)
-                                          : (spec.bpp == 1 ? (i + y) % 3 : 0xFF - i % 64));
+        row[i] = static_cast<uint8_t>(bar ? (shape.bpp == 1 ? 0xFF : 0x00)
+                                          : (shape.bpp == 1 ? (i + y) % 3 : 0xFF - i % 64));
       }
       cupsRasterWritePixels(ras, row.data(), h.cupsBytesPerLine);
     }
@@ -282,7 +282,7 @@ void FilterSeeds() {
   // quillfilter: selector = PPD index (ink1, ink1s, ink1l, ink3, dot24).
   struct Job {
     uint8_t selector;
-    RasterSpec spec;
+    RasterShape shape;
     int pages;
     const char* name;
   };
@@ -294,12 +294,14 @@ void FilterSeeds() {
       {4, {72, 48, 24, 24, 360, 180, CUPS_CSPACE_RGB, 1}, 1, "dot24-rgb"},
       {4, {72, 96, 24, 24, 360, 360, CUPS_CSPACE_RGB, 1}, 1, "dot24-360"},
   };
-  for (const Job& j : ink) {
+  // One seed: the selector byte, then the job's raster stream.
+  auto put_job = [](const char* target, const Job& j, bool compressed) {
     Bytes b = {j.selector};
-    const Bytes r = RasterJob(j.spec, j.pages, true);
+    const Bytes r = RasterJob(j.shape, j.pages, compressed);
     b.insert(b.end(), r.begin(), r.end());
-    Put("quillfilter", j.name, b);
-  }
+    Put(target, j.name, b);
+  };
+  for (const Job& j : ink) put_job("quillfilter", j, true);
   // quilldot: selector low nibble = PPD index (dm24, dm360, dm9, rp80, rp58,
   // ij720), high nibble = job options index.
   const Job dot[] = {
@@ -311,12 +313,7 @@ void FilterSeeds() {
       {0x05, {64, 20, 1, 1, 360, 360, CUPS_CSPACE_K, 1}, 1, "ij720-gray"},
       {0x35, {64, 20, 1, 1, 360, 360, CUPS_CSPACE_KCMY, 1}, 1, "ij720-kcmy"},
   };
-  for (const Job& j : dot) {
-    Bytes b = {j.selector};
-    const Bytes r = RasterJob(j.spec, j.pages, j.pages == 1);
-    b.insert(b.end(), r.begin(), r.end());
-    Put("quilldot", j.name, b);
-  }
+  for (const Job& j : dot) put_job("quilldot", j, j.pages == 1);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "common/run_with_stdout.h"
 #include "dot_job.h"
 #include "dot_test_util.h"
 #include "preview/dot_stream_decoder.h"
@@ -455,34 +456,15 @@ std::string FileText(const std::string& path) {
   return std::string(b.begin(), b.end());
 }
 
-// Runs quilldot on the raster file with standard output on `out_fd` (the
-// parent's copy is closed), SIGPIPE at its default as a spooler leaves it,
-// standard error into a file. Returns status, signal and messages.
+// Runs quilldot on the raster file with standard output on `out_fd`.
+// Returns status, signal and messages.
 RunResult RunWithOutput(const std::string& raster_path, int out_fd) {
-  TempDir dir;
-  const std::string err_path = dir.File("err");
-  std::vector<std::string> storage = JobArgs(raster_path);
-  std::vector<char*> argv;
-  for (std::string& a : storage) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const std::string program = QuilldotPath();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    dup2(out_fd, 1);
-    dup2(err, 2);
-    signal(SIGPIPE, SIG_DFL);
-    setenv("CUPS_SERVER", "/nonexistent/quill-test-cups.sock", 1);
-    unsetenv("PPD");
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  close(out_fd);
+  const quill_test::StdoutRun run = quill_test::RunWithStdout(
+      QuilldotPath(), JobArgs(raster_path), out_fd, "/nonexistent/quill-test-cups.sock");
   RunResult r;
-  WaitChild(pid, 60, &r);
-  r.err = FileText(err_path);
+  if (WIFEXITED(run.wstatus)) r.status = WEXITSTATUS(run.wstatus);
+  if (WIFSIGNALED(run.wstatus)) r.signal = WTERMSIG(run.wstatus);
+  r.err = run.messages;
   return r;
 }
 

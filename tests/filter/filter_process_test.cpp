@@ -21,6 +21,7 @@
 
 #include "common/cups_raster_writer.h"
 #include "common/ppd_writer.h"
+#include "common/run_with_stdout.h"
 #include "filter_test_util.h"
 #include "subprocess.h"
 
@@ -223,38 +224,11 @@ TEST(FilterProgram, SigtermWhileAPageIsReadStopsAtTheNextRow) {
   EXPECT_EQ(Hex(child.out()), "");
 }
 
-// Runs quillfilter on the raster file with standard output on `out_fd` (the
-// parent's copy is closed), SIGPIPE at its default as a spooler leaves it,
-// standard error into a file. Returns the wait status and the messages.
-std::pair<int, std::string> RunWithOutput(const std::string& raster_path, int out_fd) {
-  TempDir dir;
-  const std::string err_path = dir.File("err");
-  std::vector<std::string> storage = {"myqueue", "48", "user", "title", "1", "", raster_path};
-  std::vector<char*> argv;
-  for (std::string& a : storage) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    dup2(out_fd, 1);
-    dup2(err, 2);
-    signal(SIGPIPE, SIG_DFL);
-    setenv("CUPS_SERVER", "127.0.0.1:9", 1);
-    unsetenv("PPD");
-    execv(QUILLFILTER_PATH, argv.data());
-    _exit(127);
-  }
-  close(out_fd);
-  int wstatus = 0;
-  // Bounded: a filter that hangs is killed after a minute.
-  for (int i = 0; i < 6000 && waitpid(pid, &wstatus, WNOHANG) == 0; ++i) usleep(10000);
-  if (waitpid(pid, &wstatus, WNOHANG) == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &wstatus, 0);
-  }
-  return {wstatus, quill_filter_test::ReadFile(err_path)};
+// Runs quillfilter on the raster file with standard output on `out_fd`.
+quill_test::StdoutRun RunWithOutput(const std::string& raster_path, int out_fd) {
+  return quill_test::RunWithStdout(
+      QUILLFILTER_PATH, {"myqueue", "48", "user", "title", "1", "", raster_path}, out_fd,
+      "127.0.0.1:9");
 }
 
 // A printer stream that fails (the backend went away: a pipe without
@@ -297,7 +271,9 @@ TEST(FilterProgram, FailedPrinterStreamEndsTheJobWithAnError) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ASSERT_GE(c.fd, 0);
-    const auto [wstatus, err] = RunWithOutput(path, c.fd);
+    const quill_test::StdoutRun run = RunWithOutput(path, c.fd);
+    const int wstatus = run.wstatus;
+    const std::string& err = run.messages;
     ASSERT_TRUE(WIFEXITED(wstatus)) << "signal " << (WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0);
     EXPECT_EQ(WEXITSTATUS(wstatus), 1) << err;
     EXPECT_EQ(CountLine(err, c.error), 1) << err;
