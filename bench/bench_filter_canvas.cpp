@@ -12,8 +12,8 @@
 
 namespace {
 
-using quill_filter::PageGeometry;
-using quill_filter::PixelLayout;
+using quill_host::PageGeometry;
+using quill_host::PixelLayout;
 
 quill_test::RasterPage LetterPage(unsigned bits, cups_cspace_t space) {
   quill_test::RasterPageSpec spec;
@@ -31,13 +31,13 @@ quill_test::RasterPage LetterPage(unsigned bits, cups_cspace_t space) {
 
 void PlacePage(benchmark::State& state, unsigned bits, cups_cspace_t space) {
   const quill_test::RasterPage page = LetterPage(bits, space);
-  const PixelLayout layout = quill_filter::LayoutOf(page.header);
-  const PageGeometry geo = quill_filter::ComputeGeometry(page.header);
+  const PixelLayout layout = quill_host::LayoutOf(page.header);
+  const PageGeometry geo = quill_host::ComputeGeometry(page.header);
   std::vector<uint8_t> canvas(geo.size);
   for (auto _ : state) {
-    quill_filter::FillWhite(geo, layout, canvas.data());
+    quill_host::FillWhite(geo, layout, canvas.data());
     for (uint32_t y = 0; y < page.header.cupsHeight; ++y) {
-      quill_filter::PlaceRow(page.header, layout, geo, y, page.Row(y), canvas.data());
+      quill_host::PlaceRow(page.header, layout, geo, y, page.Row(y), canvas.data());
     }
     benchmark::DoNotOptimize(canvas.data());
     benchmark::ClobberMemory();

@@ -17,6 +17,7 @@
 
 #include "cups_dest.h"
 #include "cups_log.h"
+#include "doc_job.h"
 #include "page_canvas.h"
 
 namespace {
@@ -39,9 +40,6 @@ void LogStop() {
   if (Canceled) logd("got cancel signal and exit\n");
 }
 
-constexpr const char* kStartDocLong = ":start_doc=1B1D1E000C041B1D1F1B7803";
-constexpr const char* kStartDocShort = ":start_doc=1B1D1E000C041B1D1F";
-
 }  // namespace
 
 int default_write(void* hdl, const void* data, unsigned int len) {
@@ -60,6 +58,8 @@ void CancelJob(int /*sig*/) { Canceled = 1; }
 
 namespace quill_filter {
 namespace {
+
+using namespace quill_host;  // the page canvas
 
 using RasterStream = std::unique_ptr<cups_raster_t, decltype(&cupsRasterClose)>;
 using PpdFile = std::unique_ptr<ppd_file_t, decltype(&ppdClose)>;
@@ -120,9 +120,8 @@ void DrainPage(cups_raster_t* ras, const cups_page_header2_t& header) {
 // One job: the state that lives from the first header to the end.
 class FilterJob {
  public:
-  FilterJob(const FilterIo& io, cups_raster_t* ras, int model, void* doc, std::string options,
-            CONV_PARAM2 cp)
-      : io_(io), ras_(ras), model_(model), doc_(doc), options_(std::move(options)), cp_(cp) {}
+  FilterJob(cups_raster_t* ras, int model, quill_host::DocumentJob& doc)
+      : ras_(ras), model_(model), doc_(doc) {}
 
   // Reads and prints pages until the stream ends or the job is cancelled.
   void Run() {
@@ -132,13 +131,6 @@ class FilterJob {
       if (Stopping()) return;
       if (!RunPage(header)) return;
     }
-  }
-
-  // Ends and releases the document, whether or not a page was printed.
-  void Finish() {
-    io_.api->end_doc(doc_);
-    io_.api->release(doc_);
-    doc_ = nullptr;
   }
 
  private:
@@ -186,7 +178,7 @@ class FilterJob {
           LogStop();
           return false;
         }
-        SendCopy(header, layout, geo, canvas.get());
+        doc_.SendCopy(header, layout, geo, canvas.get());  // a rejected page does not stop the job
       }
     }
     DrainPage(ras_, header);  // skipped pages and pages without copies
@@ -224,92 +216,13 @@ class FilterJob {
     FillWhiteRows(geo, layout, white_to, geo.height, canvas);
   }
 
-  void SendCopy(const cups_page_header2_t& header, PixelLayout layout, const PageGeometry& geo,
-                uint8_t* canvas) {
-    if (model_ != 1) AppendStartDoc(options_, header.HWResolution[1]);
-    AppendDuplex(options_, StoredValue(header.Duplex) != 0);
-    UnitsForRowCount(header.cupsRowCount, x_unit_, y_unit_);
-
-    cp_.x_unit = x_unit_;
-    cp_.y_unit = y_unit_;
-    cp_.num_pins = static_cast<uint16_t>(header.cupsRowCount);
-    cp_.page_length = PageLengthUnits(y_unit_, geo.height, header.HWResolution[1]);
-    cp_.options = options_.c_str();
-
-    RASTER_INFO ri;
-    std::memset(&ri, 0, sizeof ri);
-    ri.img_p = canvas;
-    ri.width = geo.width;
-    ri.height = geo.height;
-    ri.pitch = static_cast<int32_t>(geo.pitch);
-    ri.x_res = static_cast<uint16_t>(header.HWResolution[0]);
-    ri.y_res = static_cast<uint16_t>(header.HWResolution[1]);
-    ri.bpp = static_cast<uint8_t>(header.cupsBitsPerPixel);
-    FillPalette(layout, ri.palette);
-
-    if (!has_started_) io_.api->start_doc2(doc_, &cp_);
-    io_.api->process_page2(doc_, &cp_, &ri);  // a rejected page does not stop the job
-    has_started_ = true;
-  }
-
-  const FilterIo& io_;
-  cups_raster_t* ras_;   // the raster stream, owned by RunFilter
-  const int model_;      // the PPD's model number, 0 without a PPD
-  void* doc_;            // the document handle; may be null
-  std::string options_;  // option string, grows by one piece per pass
-  CONV_PARAM2 cp_;       // parameters handed with every call
-  uint16_t x_unit_ = 1200;  // command units, carried from page to page
-  uint16_t y_unit_ = 1200;
-  bool has_started_ = false;  // DocProc_StartDoc2 was called
-  int page_ = 0;              // pages read so far
+  cups_raster_t* ras_;              // the raster stream, owned by RunFilter
+  const int model_;                 // the PPD's model number, 0 without a PPD
+  quill_host::DocumentJob& doc_;    // the library document, owned by RunFilter
+  int page_ = 0;                    // pages read so far
 };
 
 }  // namespace
-
-const char* ProcessorName(int model, int color_mode) {
-  if (model == 1) return "DocumentProcessDot24";
-  if (color_mode == 2) return "DocumentProcessInk3";
-  return "DocumentProcessInk1";
-}
-
-std::string BaseOptions(int model, int color_mode) {
-  if (model == 1) return "dither=2:dual_color=1";
-  std::string options = "use_locpos=1:gamma=2.2:dither=2:band_hint=1";
-  if (color_mode == 2) options += ":dup_red=1";
-  return options;
-}
-
-void AppendStartDoc(std::string& options, unsigned y_res) {
-  if (y_res > 399 || options.find("1B78") != std::string::npos) {
-    options += kStartDocShort;
-  } else {
-    options += kStartDocLong;
-  }
-}
-
-void AppendDuplex(std::string& options, bool duplex) {
-  if (duplex && options.find("duplex=") == std::string::npos) options += ":duplex=1";
-}
-
-void UnitsForRowCount(unsigned row_count, uint16_t& x_unit, uint16_t& y_unit) {
-  switch (row_count) {
-    case 24:
-      x_unit = y_unit = 360;
-      break;
-    case 896:
-    case 1000:
-      x_unit = y_unit = 1440;
-      break;
-    default:
-      break;
-  }
-}
-
-uint32_t PageLengthUnits(uint16_t y_unit, uint32_t height, unsigned y_res) {
-  const uint64_t length = uint64_t{y_unit} * height / y_res;
-  return length > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
-                                                       : static_cast<uint32_t>(length);
-}
 
 int RunFilter(int argc, char* argv[], const FilterIo& io) {
   init_log(io.err);
@@ -347,24 +260,19 @@ int RunFilter(int argc, char* argv[], const FilterIo& io) {
   const int color_mode = dest->get_option<int>("CustomColorMode", -1);
   logd("color_mode=%d\n", color_mode);
 
-  CONV_PARAM2 cp;
-  std::memset(&cp, 0, sizeof cp);
-  cp.shingling = SHINGLING_HALF_BAND_DYNA;
-  cp.wr_cb = default_write;
-  cp.wr_hdl = io.out;
-  cp.req_exit_cb = check_if_exit;
-  cp.req_exit_cb_param = const_cast<sig_atomic_t*>(&Canceled);
-  if (model == 1) cp.shingling = SHINGLING_NONE;
-
   // The processor starts with its defaults (no option string yet) and gets
   // the options with the first page.
-  const char* name = ProcessorName(model, color_mode);
-  void* doc = io.api->get_object(name, &cp);
-  if (doc == nullptr) loge("Unable to create the document processor %s\n", name);
+  quill_host::DocumentJob doc(*io.api, quill_host::SettingsForModel(model, color_mode),
+                              default_write, io.out, check_if_exit,
+                              const_cast<sig_atomic_t*>(&Canceled));
+  if (!doc.has_document()) {
+    loge("Unable to create the document processor %s\n",
+         quill_host::ProcessorName(model, color_mode));
+  }
 
-  FilterJob job(io, ras.get(), model, doc, BaseOptions(model, color_mode), cp);
+  FilterJob job(ras.get(), model, doc);
   if (ras) job.Run();
-  job.Finish();
+  doc.Finish();
   errno = 0;
   if (std::fflush(io.out) != 0 && OutputError == 0) OutputError = errno != 0 ? errno : EIO;
 

@@ -28,19 +28,14 @@
 #include <cstdio>
 #include <string>
 
+#include "doc_job.h"
 #include "quill/libquill.h"
 
 namespace quill_filter {
 
-// The library's document functions the loop calls. The program passes the
-// exported ones (doc_api.h); tests may pass recording stand-ins.
-struct DocApi {
-  void* (*get_object)(const char* name, const CONV_PARAM2* param);
-  void (*start_doc2)(void* obj, const CONV_PARAM2* param);
-  int (*process_page2)(void* obj, const CONV_PARAM2* param, const RASTER_INFO* raster);
-  void (*end_doc)(void* obj);
-  void (*release)(void* obj);
-};
+// The document interface and the option composing live in host/, shared
+// with the printer application.
+using quill_host::DocApi;
 
 // Everything the loop uses from its surroundings.
 struct FilterIo {
@@ -69,33 +64,6 @@ struct FilterIo {
 // destination named by argv[0] is looked up on the print server
 // (CUPS_SERVER) like the program does.
 int RunFilter(int argc, char* argv[], const FilterIo& io);
-
-// Name of the document processor for a PPD model number and colour mode:
-// "DocumentProcessDot24" for model 1, else "DocumentProcessInk3" for colour
-// mode 2, else "DocumentProcessInk1".
-const char* ProcessorName(int model, int color_mode);
-
-// The option string before the first page: for model 1
-// "dither=2:dual_color=1", otherwise
-// "use_locpos=1:gamma=2.2:dither=2:band_hint=1" with ":dup_red=1" added for
-// colour mode 2.
-std::string BaseOptions(int model, int color_mode);
-
-// Appends the start-of-document command for a pass at vertical resolution
-// `y_res`: the short form (without 1B 78 03) when y_res is above 399 or the
-// long form was appended before, the long form otherwise.
-void AppendStartDoc(std::string& options, unsigned y_res);
-
-// Appends ":duplex=1" for a duplex page, once per job.
-void AppendDuplex(std::string& options, bool duplex);
-
-// Command units for a page's cupsRowCount: 24 gives 360 x 360, 896 and 1000
-// give 1440 x 1440; any other value leaves the units as they are.
-void UnitsForRowCount(unsigned row_count, uint16_t& x_unit, uint16_t& y_unit);
-
-// Page length in y_unit units of a canvas of `height` rows at `y_res` dpi,
-// truncated; saturates at UINT32_MAX. Requires: y_res != 0.
-uint32_t PageLengthUnits(uint16_t y_unit, uint32_t height, unsigned y_res);
 
 }  // namespace quill_filter
 

@@ -352,13 +352,13 @@ TEST_F(FilterJobTest, DefaultWriteSkipsEmptyWrites) {
 // Processor choice and option string.
 
 TEST_F(FilterJobTest, ProcessorByModelAndColourMode) {
-  EXPECT_STREQ(quill_filter::ProcessorName(1, 2), "DocumentProcessDot24");
-  EXPECT_STREQ(quill_filter::ProcessorName(0, 2), "DocumentProcessInk3");
-  EXPECT_STREQ(quill_filter::ProcessorName(0, 1), "DocumentProcessInk1");
-  EXPECT_STREQ(quill_filter::ProcessorName(0, -1), "DocumentProcessInk1");
-  EXPECT_EQ(quill_filter::BaseOptions(1, 2), "dither=2:dual_color=1");
-  EXPECT_EQ(quill_filter::BaseOptions(0, 2), std::string(kInk1Options) + ":dup_red=1");
-  EXPECT_EQ(quill_filter::BaseOptions(0, 0), kInk1Options);
+  EXPECT_STREQ(quill_host::ProcessorName(1, 2), "DocumentProcessDot24");
+  EXPECT_STREQ(quill_host::ProcessorName(0, 2), "DocumentProcessInk3");
+  EXPECT_STREQ(quill_host::ProcessorName(0, 1), "DocumentProcessInk1");
+  EXPECT_STREQ(quill_host::ProcessorName(0, -1), "DocumentProcessInk1");
+  EXPECT_EQ(quill_host::BaseOptions(1, 2), "dither=2:dual_color=1");
+  EXPECT_EQ(quill_host::BaseOptions(0, 2), std::string(kInk1Options) + ":dup_red=1");
+  EXPECT_EQ(quill_host::BaseOptions(0, 0), kInk1Options);
 }
 
 TEST_F(FilterJobTest, ModelOnePpdChoosesTheDot24Processor) {

@@ -4,8 +4,8 @@
 //   include_rules ROOT
 //
 // ROOT is the top of a source tree (the project, or a small fixture tree of
-// the same shape). Every .h/.c/.cpp under lib/, include/, filter/,
-// quillconvert/, dotfilter/, preview/ and examples/ is read; each include
+// the same shape). Every .h/.c/.cpp under lib/, include/, host/, filter/,
+// app/, quillconvert/, dotfilter/, preview/ and examples/ is read; each include
 // that names a file of the tree is resolved the way the compiler would find
 // it (next to the including file first, then the include roots) and the
 // folder it lands in is checked against the table of allowed directions
@@ -52,7 +52,9 @@ const std::map<std::string, std::set<std::string>> kLibraryArrows = {
 // folder, "lib/<subsystem>" or "include/quill") each may include besides
 // its own.
 const std::map<std::string, std::set<std::string>> kProgramArrows = {
-    {"filter", {"include/quill"}},
+    {"host", {"include/quill"}},     // shared by quillfilter and the printer application
+    {"filter", {"include/quill", "host"}},
+    {"app", {"include/quill", "host", "dotfilter"}},
     {"quillconvert", {"include/quill"}},
     {"examples", {"include/quill"}},
     {"dotfilter", {}},  // stands alone
@@ -207,7 +209,7 @@ int main(int argc, char** argv) {
   }
 
   std::vector<fs::path> files;  // relative to root, sorted
-  for (const char* top : {"lib", "include", "filter", "quillconvert", "dotfilter", "preview", "examples"}) {
+  for (const char* top : {"lib", "include", "host", "filter", "app", "quillconvert", "dotfilter", "preview", "examples"}) {
     if (!fs::is_directory(root / top, ec)) continue;
     for (const auto& e : fs::recursive_directory_iterator(root / top)) {
       if (e.is_regular_file() && IsSource(e.path())) files.push_back(e.path().lexically_relative(root));

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <limits>
 
-namespace quill_filter {
+namespace quill_host {
 namespace {
 
 bool IsLuminance(uint32_t space) { return space == CUPS_CSPACE_W || space == CUPS_CSPACE_SW; }
@@ -271,4 +271,4 @@ void FillPalette(PixelLayout layout, uint32_t palette[256]) {
   }
 }
 
-}  // namespace quill_filter
+}  // namespace quill_host

@@ -14,10 +14,10 @@
 
 namespace {
 
-using quill_filter::ComputeGeometry;
-using quill_filter::LayoutOf;
-using quill_filter::PageGeometry;
-using quill_filter::PixelLayout;
+using quill_host::ComputeGeometry;
+using quill_host::LayoutOf;
+using quill_host::PageGeometry;
+using quill_host::PixelLayout;
 using quill_test::MakePage;
 using quill_test::RasterPage;
 using quill_test::RasterPageSpec;
@@ -27,9 +27,9 @@ std::vector<uint8_t> Place(const RasterPage& page, PageGeometry* geo_out = nullp
   PixelLayout layout = LayoutOf(page.header);
   PageGeometry geo = ComputeGeometry(page.header);
   std::vector<uint8_t> canvas(geo.size);
-  quill_filter::FillWhite(geo, layout, canvas.data());
+  quill_host::FillWhite(geo, layout, canvas.data());
   for (uint32_t y = 0; y < page.header.cupsHeight; ++y) {
-    quill_filter::PlaceRow(page.header, layout, geo, y, page.Row(y), canvas.data());
+    quill_host::PlaceRow(page.header, layout, geo, y, page.Row(y), canvas.data());
   }
   if (geo_out != nullptr) *geo_out = geo;
   return canvas;
@@ -102,7 +102,7 @@ TEST(PageGeometry, SizesBeyond32BitsAreComputedWithoutWrapping) {
   spec.height_px = 8;
   PageGeometry geo = ComputeGeometry(MakePage(spec).header);
   EXPECT_EQ(geo.size, (uint64_t{1} << 42) + (uint64_t{1} << 22));  // 32 bits would give 4 MiB
-  EXPECT_FALSE(quill_filter::AllocateCanvas(geo.size));
+  EXPECT_FALSE(quill_host::AllocateCanvas(geo.size));
 }
 
 TEST(PageGeometry, PitchBeyondInt32GivesNoCanvas) {
@@ -252,8 +252,8 @@ TEST(PagePlacement, PixelsBeyondTheLineAreNotRead) {
   const uint8_t line[6] = {1, 2, 3, 4, 5, 6};
   PageGeometry geo = ComputeGeometry(page.header);
   std::vector<uint8_t> canvas(geo.size);
-  quill_filter::FillWhite(geo, PixelLayout::kChunky, canvas.data());
-  quill_filter::PlaceRow(page.header, PixelLayout::kChunky, geo, 0, line, canvas.data());
+  quill_host::FillWhite(geo, PixelLayout::kChunky, canvas.data());
+  quill_host::PlaceRow(page.header, PixelLayout::kChunky, geo, 0, line, canvas.data());
   std::vector<uint8_t> expected(30, 255);
   const uint8_t placed[6] = {3, 2, 1, 6, 5, 4};
   std::copy(placed, placed + 6, expected.begin());
@@ -347,14 +347,14 @@ TEST(PagePlacement, EightBitPagesBecomeGreyWithWhiteAt255) {
 
 TEST(PagePlacement, PalettesDescribeTheCanvas) {
   uint32_t palette[256];
-  quill_filter::FillPalette(PixelLayout::kGrey8, palette);
+  quill_host::FillPalette(PixelLayout::kGrey8, palette);
   EXPECT_EQ(palette[0], 0u);
   EXPECT_EQ(palette[0x80], 0x808080u);
   EXPECT_EQ(palette[255], 0xFFFFFFu);
-  quill_filter::FillPalette(PixelLayout::kOneBit, palette);
+  quill_host::FillPalette(PixelLayout::kOneBit, palette);
   EXPECT_EQ(palette[0], 0xFFFFFFu);  // clear bit: paper
   EXPECT_EQ(palette[1], 0u);         // set bit: ink
-  quill_filter::FillPalette(PixelLayout::kChunky, palette);
+  quill_host::FillPalette(PixelLayout::kChunky, palette);
   EXPECT_EQ(palette[0], 0u);
   EXPECT_EQ(palette[255], 0u);
 }

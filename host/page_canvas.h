@@ -14,8 +14,8 @@
 //   - 24 bits per pixel and more (8 bits per colour, chunked): the pixel's
 //     first three bytes in reverse order, so RGB becomes blue, green, red in
 //     memory; further bytes of a pixel stay 255. White is 255.
-#ifndef QUILL_FILTER_PAGE_CANVAS_H_
-#define QUILL_FILTER_PAGE_CANVAS_H_
+#ifndef QUILL_HOST_PAGE_CANVAS_H_
+#define QUILL_HOST_PAGE_CANVAS_H_
 
 #include <cstdint>
 #include <cstdlib>
@@ -27,7 +27,7 @@
 
 #include "quill/libquill.h"
 
-namespace quill_filter {
+namespace quill_host {
 
 enum class PixelLayout {
   kUnsupported,  // anything else: the page is skipped
@@ -145,6 +145,6 @@ void PlaceRow(const cups_page_header2_t& header, PixelLayout layout, const PageG
 // zero for deeper canvases.
 void FillPalette(PixelLayout layout, uint32_t palette[256]);
 
-}  // namespace quill_filter
+}  // namespace quill_host
 
-#endif  // QUILL_FILTER_PAGE_CANVAS_H_
+#endif  // QUILL_HOST_PAGE_CANVAS_H_
