@@ -70,7 +70,7 @@ void SkipRows(cups_raster_t* ras, const CUPS_PAGE_HEADER& h) {
   }
 }
 
-enum class PageResult { kPrinted, kNoMemory };
+enum class PageResult { kPrinted, kNoMemory, kNoPageBuffers };
 
 PageResult PrintPage(cups_raster_t* ras, const ppd_file_t* ppd, const CUPS_PAGE_HEADER& h,
                      int page) {
@@ -95,7 +95,7 @@ PageResult PrintPage(cups_raster_t* ras, const ppd_file_t* ppd, const CUPS_PAGE_
   for (unsigned k = 1; k <= copies; ++k) {
     if (OutputError != 0) break;  // nothing can reach the printer any more
     Message("PAGE: %d, %u/%u copies\n", page, k, copies);
-    StartPage(ppd, &h);
+    if (!StartPage(ppd, &h)) return PageResult::kNoPageBuffers;
     for (unsigned y = 0; y < rows && !JobStopped(); ++y) {
       if (y % kProgressRows == 0)
         Message("INFO: Printing page %d, %d%% complete...\n", page,
@@ -168,7 +168,13 @@ int RunJob(int argc, char* argv[], const DotIo& io) {
       if (JobStopped()) break;
       continue;
     }
-    if (PrintPage(ras, ppd, header, page) == PageResult::kNoMemory) {
+    const PageResult printed = PrintPage(ras, ppd, header, page);
+    if (printed == PageResult::kNoPageBuffers) {
+      // StartPage has said so; the rest of the job is not read.
+      status = 1;
+      break;
+    }
+    if (printed == PageResult::kNoMemory) {
       // The copies cannot be made and the rest of the job is not read, so
       // the job must not look finished.
       Message("ERROR: Not enough memory to keep page %d for %u copies\n", page, header.NumCopies);

@@ -35,7 +35,7 @@ int RunFilter(int argc, char* argv[]);
 // Runs one job with the streams and PPD of io; returns the exit status as
 // above.
 //
-// In-process use (tests, fuzzers): quilldot keeps its job in process-wide
+// In-process use (tests, fuzzers): quilldot keeps its job in per-thread
 // variables (dot_state.h); every call starts by resetting all of them to
 // their state in a fresh process (cancellation flag and printer-stream
 // error included; SIGTERM handled and SIGPIPE ignored in the host) and ends by

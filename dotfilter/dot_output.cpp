@@ -10,8 +10,9 @@
 namespace quilldot {
 namespace {
 
-FILE* g_printer = nullptr;   // nullptr: stdout
-FILE* g_messages = nullptr;  // nullptr: stderr
+// Per thread, like the job state (dot_state.h).
+thread_local FILE* g_printer = nullptr;   // nullptr: stdout
+thread_local FILE* g_messages = nullptr;  // nullptr: stderr
 
 FILE* PrinterStream() { return g_printer ? g_printer : stdout; }
 

@@ -12,9 +12,9 @@
 
 namespace quilldot {
 
-// Replaces the printer and message streams (nullptr restores stdout or
-// stderr). The streams are borrowed; the caller keeps them open while
-// quilldot writes.
+// Replaces the printer and message streams of the calling thread (nullptr
+// restores stdout or stderr). The streams are borrowed; the caller keeps
+// them open while quilldot writes.
 void SetOutputStreams(FILE* printer, FILE* messages);
 
 // Writes one printer command with a single write call. A failed write

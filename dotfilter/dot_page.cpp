@@ -260,7 +260,7 @@ bool CheckPageHeader(int model, const CUPS_PAGE_HEADER& header, std::string* why
   return true;
 }
 
-void StartPage(const ppd_file_t* ppd, const CUPS_PAGE_HEADER* header) {
+bool StartPage(const ppd_file_t* ppd, const CUPS_PAGE_HEADER* header) {
   if (ppd && ppd->nickname && strstr(ppd->nickname, "OKIDATA")) Emit(OkiEpsonEmulation());
   Emit(EscReset());
   Interleaved = 0;
@@ -281,9 +281,10 @@ void StartPage(const ppd_file_t* ppd, const CUPS_PAGE_HEADER* header) {
   } catch (const std::bad_alloc&) {
     Message("ERROR: Unable to allocate memory!\n");
     FlushOutput();
-    exit(1);
+    return false;
   }
   if (LogoMethod >= kLogoEveryPage) WriteLogo(LogoMethod - 100);
+  return true;
 }
 
 void EndPage(const CUPS_PAGE_HEADER* header) {

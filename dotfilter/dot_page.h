@@ -45,11 +45,13 @@ constexpr unsigned kMaxCopies = 9999;
 // reason (one line, no newline) in *why.
 bool CheckPageHeader(int model, const CUPS_PAGE_HEADER& header, std::string* why);
 
-// Writes the page set-up commands and prepares the page buffers. ppd may be
-// nullptr. On allocation failure writes "ERROR: Unable to allocate memory!"
-// and ends the process with status 1. Requires CheckPageHeader to accept
-// header.
-void StartPage(const ppd_file_t* ppd, const CUPS_PAGE_HEADER* header);
+// Writes the page set-up commands and prepares the page buffers; returns
+// true. ppd may be nullptr. On allocation failure writes "ERROR: Unable to
+// allocate memory!", flushes and returns false: the page cannot be printed
+// (its set-up commands are out; the caller ends the job with EndDoc, so the
+// printer still gets its job end and reset, and a host process lives on).
+// Requires CheckPageHeader to accept header.
+bool StartPage(const ppd_file_t* ppd, const CUPS_PAGE_HEADER* header);
 
 // Prints the rows still held, writes the page-end commands (form feed,
 // cutter, receipt page end), flushes and releases the page buffers.

@@ -1,43 +1,43 @@
-// dot_state.cpp - storage of quilldot's process-wide state.
+// dot_state.cpp - storage of quilldot's per-thread job state.
 #include "dot_state.h"
 
 namespace quilldot {
 
-int Model = 0;
-int HasCutter = 0;
-int HasDrawer = 0;
-int HasBlackMark = 0;
-int MaxWidth = 0;
+thread_local int Model = 0;
+thread_local int HasCutter = 0;
+thread_local int HasDrawer = 0;
+thread_local int HasBlackMark = 0;
+thread_local int MaxWidth = 0;
 
-int CuttingMethod = 0;
-int DrawerMethod = 0;
-int BlackMarkMethod = 0;
-int LogoMethod = 0;
-int PaperType = 0;
+thread_local int CuttingMethod = 0;
+thread_local int DrawerMethod = 0;
+thread_local int BlackMarkMethod = 0;
+thread_local int LogoMethod = 0;
+thread_local int PaperType = 0;
 
-volatile sig_atomic_t Canceled = 0;
-int OutputError = 0;
+thread_local volatile sig_atomic_t Canceled = 0;
+thread_local int OutputError = 0;
 
-int NumPlanes = 0;
-uint8_t* Planes[kMaxPlanes] = {};
-std::vector<uint8_t> RowBuffer;
+thread_local int NumPlanes = 0;
+thread_local uint8_t* Planes[kMaxPlanes] = {};
+thread_local std::vector<uint8_t> RowBuffer;
 
-int DotBytes = 0;
-int DotColumns = 0;
-int Interleaved = 0;
-int Shingling = 0;
+thread_local int DotBytes = 0;
+thread_local int DotColumns = 0;
+thread_local int Interleaved = 0;
+thread_local int Shingling = 0;
 
-std::vector<uint8_t> CompBuffer;
-std::vector<uint8_t> BandBuffer;
-uint8_t* LineBuffers[2] = {};
+thread_local std::vector<uint8_t> CompBuffer;
+thread_local std::vector<uint8_t> BandBuffer;
+thread_local uint8_t* LineBuffers[2] = {};
 
-int DotBit = 0;
-int GroupRow = 0;
-int LineCount = 0;
-int EvenOffset = 0;
-int OddOffset = 0;
-int BlankRowCnt = 0;
-long Feed = 0;
+thread_local int DotBit = 0;
+thread_local int GroupRow = 0;
+thread_local int LineCount = 0;
+thread_local int EvenOffset = 0;
+thread_local int OddOffset = 0;
+thread_local int BlankRowCnt = 0;
+thread_local long Feed = 0;
 
 namespace {
 
