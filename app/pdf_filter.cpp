@@ -1,0 +1,184 @@
+// pdf_filter.cpp - PDF documents through Ghostscript into the raster
+// callbacks.
+#include "pdf_filter.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <cups/raster.h>
+
+extern char** environ;
+
+namespace quill_app {
+namespace {
+
+struct OptionsDelete {
+  void operator()(pappl_pr_options_t* o) const { papplJobDeletePrintOptions(o); }
+};
+using PrintOptions = std::unique_ptr<pappl_pr_options_t, OptionsDelete>;
+using RasterStream = std::unique_ptr<cups_raster_t, decltype(&cupsRasterClose)>;
+
+// A running Ghostscript: its pid and the read end of its standard output.
+struct Ghostscript {
+  pid_t pid = -1;
+  int out = -1;
+
+  ~Ghostscript() { Stop(true); }
+  // Waits for the process (killing it first when `kill_it`); returns its
+  // exit status, -1 when it did not end normally.
+  int Stop(bool kill_it) {
+    if (out >= 0) close(out);
+    out = -1;
+    if (pid <= 0) return -1;
+    if (kill_it) kill(pid, SIGTERM);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
+
+bool StartGhostscript(const std::vector<std::string>& args, Ghostscript* gs) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const int rc = posix_spawnp(&gs->pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  if (rc != 0) {
+    close(fds[0]);
+    gs->pid = -1;
+    return false;
+  }
+  gs->out = fds[0];
+  return true;
+}
+
+// 8-bit grey (0 black) to one bit per pixel (1 black) with the job's dither
+// matrix, as PAPPL screens the pages of other formats for one-bit drivers.
+void ScreenRow(const uint8_t* grey, unsigned width, unsigned y, const pappl_dither_t& dither,
+               uint8_t* out) {
+  std::memset(out, 0, (width + 7) / 8);
+  const unsigned char* row = dither[y & 15];
+  for (unsigned x = 0; x < width; ++x) {
+    if (grey[x] <= row[x & 15]) out[x / 8] |= static_cast<uint8_t>(0x80 >> (x & 7));
+  }
+}
+
+}  // namespace
+
+bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* /*data*/) {
+  pappl_printer_t* printer = papplJobGetPrinter(job);
+  pappl_pr_driver_data_t driver;
+  papplPrinterGetDriverData(printer, &driver);
+
+  // The job's colour mode and the driver's raster type decide what
+  // Ghostscript renders; PAPPL's options carry the resolution and sheet.
+  ipp_attribute_t* mode = papplJobGetAttribute(job, "print-color-mode");
+  const char* mode_kw = mode != nullptr ? ippGetString(mode, 0, nullptr) : nullptr;
+  const bool color = (driver.color_supported & PAPPL_COLOR_MODE_COLOR) &&
+                     (mode_kw == nullptr ? driver.color_default == PAPPL_COLOR_MODE_COLOR
+                                         : std::strcmp(mode_kw, "color") == 0);
+  PrintOptions options(papplJobCreatePrintOptions(job, 0xFFFFFFFFu, color));
+  if (!options) return false;
+  cups_page_header2_t& base = options->header;
+  const bool one_bit = base.cupsBitsPerPixel == 1;
+  const bool rgb = !one_bit && base.cupsBitsPerPixel >= 24;
+
+  const char* gs_path = std::getenv("QUILL_GS");
+  std::vector<std::string> args = {
+      gs_path != nullptr && *gs_path ? gs_path : "gs",
+      "-q",
+      "-dSAFER",
+      "-dBATCH",
+      "-dNOPAUSE",
+      "-dNOINTERPOLATE",
+      "-sDEVICE=pwgraster",
+      "-dcupsColorSpace=" + std::to_string(rgb ? CUPS_CSPACE_SRGB : CUPS_CSPACE_SW),
+      "-dcupsBitsPerColor=8",
+      "-r" + std::to_string(base.HWResolution[0]) + "x" + std::to_string(base.HWResolution[1]),
+      "-g" + std::to_string(base.cupsWidth) + "x" + std::to_string(base.cupsHeight),
+      "-dFIXEDMEDIA",
+      "-dPDFFitPage",
+      "-sOutputFile=%stdout",
+      papplJobGetFilename(job)};
+  Ghostscript gs;
+  if (!StartGhostscript(args, &gs)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to start Ghostscript (%s): %s", args[0].c_str(),
+                std::strerror(errno));
+    return false;
+  }
+  RasterStream ras(cupsRasterOpen(gs.out, CUPS_RASTER_READ), cupsRasterClose);
+
+  bool ok = driver.rstartjob_cb(job, options.get(), device);
+  unsigned page = 0;
+  cups_page_header2_t rendered;
+  std::vector<uint8_t> line, bits;
+  while (ok && ras && cupsRasterReadHeader2(ras.get(), &rendered)) {
+    ++page;
+    // The page as the driver takes it: PAPPL's header for the job, with
+    // Ghostscript's raster geometry.
+    cups_page_header2_t& h = options->header;
+    h.cupsWidth = rendered.cupsWidth;
+    h.cupsHeight = rendered.cupsHeight;
+    h.cupsBytesPerLine = one_bit ? (rendered.cupsWidth + 7) / 8 : rendered.cupsBytesPerLine;
+    h.cupsBitsPerColor = one_bit ? 1 : rendered.cupsBitsPerColor;
+    h.cupsBitsPerPixel = one_bit ? 1 : rendered.cupsBitsPerPixel;
+    h.cupsColorSpace = one_bit ? CUPS_CSPACE_K : rendered.cupsColorSpace;
+    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    h.cupsNumColors = one_bit ? 1 : rendered.cupsNumColors;
+    papplJobSetImpressions(job, static_cast<int>(page));
+    if (!driver.rstartpage_cb(job, options.get(), device, page)) {
+      ok = false;
+      break;
+    }
+    line.resize(rendered.cupsBytesPerLine);
+    bits.resize(h.cupsBytesPerLine);
+    for (unsigned y = 0; y < rendered.cupsHeight && ok; ++y) {
+      if (papplJobIsCanceled(job) ||
+          cupsRasterReadPixels(ras.get(), line.data(), rendered.cupsBytesPerLine) == 0) {
+        ok = false;
+        break;
+      }
+      const uint8_t* row = line.data();
+      if (one_bit) {
+        ScreenRow(line.data(), rendered.cupsWidth, y, options->dither, bits.data());
+        row = bits.data();
+      }
+      ok = driver.rwriteline_cb(job, options.get(), device, y, row);
+    }
+    if (!driver.rendpage_cb(job, options.get(), device, page)) ok = false;
+    papplJobSetImpressionsCompleted(job, 1);
+  }
+  const bool canceled = papplJobIsCanceled(job);
+  if (!driver.rendjob_cb(job, options.get(), device)) ok = false;
+  ras.reset();
+  const int status = gs.Stop(!ok || canceled);
+  if (!canceled && ok && status != 0) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Ghostscript failed with status %d.", status);
+    ok = false;
+  }
+  if (ok && page == 0) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The PDF document has no pages.");
+    ok = false;
+  }
+  return ok || canceled;
+}
+
+}  // namespace quill_app
