@@ -5,8 +5,10 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "raster_copy.h"
+#include "raster_job.h"
 
 namespace quill_app {
 namespace {
@@ -54,9 +56,46 @@ struct DotJob {
   File messages;
   std::unique_ptr<quilldot::HostJob> dot;
   std::unique_ptr<RasterCopy> copy;  // the diagnostic raster copy
-  unsigned row_bytes = 0;            // of the current page
+  cups_page_header2_t page{};        // the page as it came (8-bit grey or RGB)
+  cups_page_header2_t dots{};        // the page as quilldot prints it (one bit)
+  std::vector<uint8_t> grey;         // one row as grey
+  std::vector<uint8_t> bits;         // one row screened
   bool in_page = false;
 };
+
+// The page as quilldot takes it: one bit per pixel, 1 black.
+cups_page_header2_t DotPageHeader(const cups_page_header2_t& page) {
+  cups_page_header2_t h = page;
+  h.cupsBitsPerColor = 1;
+  h.cupsBitsPerPixel = 1;
+  h.cupsColorSpace = CUPS_CSPACE_K;
+  h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+  h.cupsNumColors = 1;
+  h.cupsBytesPerLine = (page.cupsWidth + 7) / 8;
+  return h;
+}
+
+// A row of the page (8-bit grey, 0 black, or RGB) as grey.
+void GreyOf(const cups_page_header2_t& page, const unsigned char* row, uint8_t* grey) {
+  if (page.cupsBitsPerPixel == 8) {
+    std::memcpy(grey, row, page.cupsWidth);
+    return;
+  }
+  for (unsigned x = 0; x < page.cupsWidth; ++x, row += 3) {  // Rec. 601 luma
+    grey[x] = static_cast<uint8_t>((row[0] * 77u + row[1] * 150u + row[2] * 29u + 128u) >> 8);
+  }
+}
+
+// One bit per pixel, 1 black: a dot where the grey is below the job's
+// dither threshold, the screen PAPPL uses for its own one-bit pages.
+void ScreenRow(const uint8_t* grey, unsigned width, unsigned y, const pappl_dither_t& dither,
+               uint8_t* out) {
+  std::memset(out, 0, (width + 7) / 8);
+  const unsigned char* thresholds = dither[y & 15];
+  for (unsigned x = 0; x < width; ++x) {
+    if (grey[x] < thresholds[x & 15]) out[x / 8] |= static_cast<uint8_t>(0x80 >> (x & 7));
+  }
+}
 
 DotJob* JobOf(pappl_job_t* job) { return static_cast<DotJob*>(papplJobGetData(job)); }
 
@@ -90,26 +129,36 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*
                unsigned page) {
   DotJob* dj = JobOf(job);
   if (dj == nullptr || Stop(dj)) return false;
-  const cups_page_header2_t header =
-      DriverPageHeader(*dj->driver, options->header, options->num_vendor, options->vendor);
+  const std::string refused = PageProblem(*dj->driver, options->header);
+  if (!refused.empty()) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u cannot be printed: %s.", page,
+                refused.c_str());
+    return false;
+  }
+  dj->page = options->header;
+  dj->dots = DotPageHeader(
+      DriverPageHeader(*dj->driver, options->header, options->num_vendor, options->vendor));
   std::string why;
-  if (!dj->dot->StartPage(header, &why)) {
+  if (!dj->dot->StartPage(dj->dots, &why)) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to print page %u - %s", page, why.c_str());
     return false;
   }
   dj->in_page = true;
-  dj->row_bytes = header.cupsBytesPerLine;
-  dj->copy->Page(header);
+  dj->grey.assign(dj->page.cupsWidth, 255);
+  dj->bits.assign(dj->dots.cupsBytesPerLine, 0);
+  dj->copy->Page(dj->dots);
   return true;
 }
 
-bool WriteLine(pappl_job_t* job, pappl_pr_options_t* /*options*/, pappl_device_t* /*device*/,
-               unsigned /*y*/, const unsigned char* line) {
+bool WriteLine(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*device*/,
+               unsigned y, const unsigned char* line) {
   DotJob* dj = JobOf(job);
   if (dj == nullptr || !dj->in_page) return false;
   if (Stop(dj)) return false;
-  dj->dot->WriteRow(line);
-  dj->copy->Row(line, dj->row_bytes);
+  GreyOf(dj->page, line, dj->grey.data());
+  ScreenRow(dj->grey.data(), dj->page.cupsWidth, y, options->dither, dj->bits.data());
+  dj->dot->WriteRow(dj->bits.data());
+  dj->copy->Row(dj->bits.data(), dj->dots.cupsBytesPerLine);
   return true;
 }
 

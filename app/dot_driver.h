@@ -4,7 +4,9 @@
 // Every job is a quilldot::HostJob on the job's own thread (quilldot's job
 // state is per thread), reading the printer's add-ons from its PPD and the
 // job options from the job's vendor attributes, so that its bytes are
-// quilldot's for the same rows, header and options.
+// quilldot's for the same rows, header and options. Pages arrive as 8-bit
+// grey or colour (raster_job.h says why) and are screened here to one bit
+// per dot with the job's dither matrix, as PAPPL screens its own pages.
 #ifndef QUILL_APP_DOT_DRIVER_H_
 #define QUILL_APP_DOT_DRIVER_H_
 

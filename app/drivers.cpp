@@ -57,7 +57,7 @@ constexpr VendorOption kPaperType = {"paper-type", "type-0", kPaperChoices};
 
 // The raster inkjet's PackBits lines.
 constexpr Choice kCompressionChoices[] = {{"on", 1}, {"off", 0}, {nullptr, 0}};
-constexpr VendorOption kCompression = {"compression", "on", kCompressionChoices};
+constexpr VendorOption kCompression = {"line-compression", "on", kCompressionChoices};
 
 // --- Media ----------------------------------------------------------------
 
@@ -320,16 +320,11 @@ bool DriverCallback(pappl_system_t* system, const char* driver_name, const char*
   data->quality_default = IPP_QUALITY_NORMAL;
   data->scaling_default = PAPPL_SCALING_AUTO;
 
-  if (d->engine == Engine::kDot) {
-    // quilldot prints one bit per dot: PAPPL screens other pages down to it.
-    data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
-    data->force_raster_type = PAPPL_PWG_RASTER_TYPE_BLACK_1;
-  } else {
-    // The library screens grey and colour pages itself.
-    data->raster_types = PAPPL_PWG_RASTER_TYPE_BLACK_1 | PAPPL_PWG_RASTER_TYPE_SGRAY_8;
-    if (d->color) data->raster_types |= PAPPL_PWG_RASTER_TYPE_SRGB_8;
-    data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
-  }
+  // 8-bit pages only: the library screens them, and so do quilldot's
+  // printers (dot_driver.h); PAPPL must not screen (raster_job.h says why).
+  data->raster_types = PAPPL_PWG_RASTER_TYPE_SGRAY_8;
+  if (d->color) data->raster_types |= PAPPL_PWG_RASTER_TYPE_SRGB_8;
+  data->force_raster_type = PAPPL_PWG_RASTER_TYPE_NONE;
   data->duplex = PAPPL_DUPLEX_NONE;
   data->sides_supported = PAPPL_SIDES_ONE_SIDED;
   data->sides_default = PAPPL_SIDES_ONE_SIDED;
@@ -415,7 +410,7 @@ cups_page_header2_t DriverPageHeader(const DriverSpec& driver, const cups_page_h
     h.cupsPageSize[1] = static_cast<float>(h.PageSize[1]);
   }
   if (driver.engine == Engine::kDot) {
-    h.cupsCompression = static_cast<unsigned>(VendorValue(driver, "compression", num_vendor,
+    h.cupsCompression = static_cast<unsigned>(VendorValue(driver, "line-compression", num_vendor,
                                                           vendor, 0));
   }
   return h;

@@ -8,6 +8,7 @@
 #include "raster_copy.h"
 
 #include "page_canvas.h"
+#include "raster_job.h"
 
 namespace quill_app {
 namespace {
@@ -82,6 +83,12 @@ bool StartPage(pappl_job_t* job, pappl_pr_options_t* options, pappl_device_t* /*
                unsigned page) {
   LibraryJob* lj = JobOf(job);
   if (lj == nullptr) return false;
+  const std::string refused = PageProblem(*lj->driver, options->header);
+  if (!refused.empty()) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Page %u cannot be printed: %s.", page,
+                refused.c_str());
+    return false;
+  }
   lj->header = DriverPageHeader(*lj->driver, options->header, options->num_vendor, options->vendor);
   const cups_page_header2_t& h = lj->header;
   papplLogJob(job, PAPPL_LOGLEVEL_DEBUG,

@@ -16,6 +16,8 @@
 
 #include <cups/raster.h>
 
+#include "raster_job.h"
+
 extern char** environ;
 
 namespace quill_app {
@@ -25,7 +27,6 @@ struct OptionsDelete {
   void operator()(pappl_pr_options_t* o) const { papplJobDeletePrintOptions(o); }
 };
 using PrintOptions = std::unique_ptr<pappl_pr_options_t, OptionsDelete>;
-using RasterStream = std::unique_ptr<cups_raster_t, decltype(&cupsRasterClose)>;
 
 // A running Ghostscript: its pid and the read end of its standard output.
 struct Ghostscript {
@@ -70,17 +71,6 @@ bool StartGhostscript(const std::vector<std::string>& args, Ghostscript* gs) {
   return true;
 }
 
-// 8-bit grey (0 black) to one bit per pixel (1 black) with the job's dither
-// matrix, as PAPPL screens the pages of other formats for one-bit drivers.
-void ScreenRow(const uint8_t* grey, unsigned width, unsigned y, const pappl_dither_t& dither,
-               uint8_t* out) {
-  std::memset(out, 0, (width + 7) / 8);
-  const unsigned char* row = dither[y & 15];
-  for (unsigned x = 0; x < width; ++x) {
-    if (grey[x] <= row[x & 15]) out[x / 8] |= static_cast<uint8_t>(0x80 >> (x & 7));
-  }
-}
-
 }  // namespace
 
 bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* /*data*/) {
@@ -98,8 +88,8 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* /*data*/) {
   PrintOptions options(papplJobCreatePrintOptions(job, 0xFFFFFFFFu, color));
   if (!options) return false;
   cups_page_header2_t& base = options->header;
-  const bool one_bit = base.cupsBitsPerPixel == 1;
-  const bool rgb = !one_bit && base.cupsBitsPerPixel >= 24;
+  // Ghostscript renders 8-bit grey or colour, what every driver takes.
+  const bool rgb = color;
 
   const char* gs_path = std::getenv("QUILL_GS");
   std::vector<std::string> args = {
@@ -124,58 +114,12 @@ bool PdfFilter(pappl_job_t* job, pappl_device_t* device, void* /*data*/) {
                 std::strerror(errno));
     return false;
   }
-  RasterStream ras(cupsRasterOpen(gs.out, CUPS_RASTER_READ), cupsRasterClose);
-
-  bool ok = driver.rstartjob_cb(job, options.get(), device);
-  unsigned page = 0;
-  cups_page_header2_t rendered;
-  std::vector<uint8_t> line, bits;
-  while (ok && ras && cupsRasterReadHeader2(ras.get(), &rendered)) {
-    ++page;
-    // The page as the driver takes it: PAPPL's header for the job, with
-    // Ghostscript's raster geometry.
-    cups_page_header2_t& h = options->header;
-    h.cupsWidth = rendered.cupsWidth;
-    h.cupsHeight = rendered.cupsHeight;
-    h.cupsBytesPerLine = one_bit ? (rendered.cupsWidth + 7) / 8 : rendered.cupsBytesPerLine;
-    h.cupsBitsPerColor = one_bit ? 1 : rendered.cupsBitsPerColor;
-    h.cupsBitsPerPixel = one_bit ? 1 : rendered.cupsBitsPerPixel;
-    h.cupsColorSpace = one_bit ? CUPS_CSPACE_K : rendered.cupsColorSpace;
-    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
-    h.cupsNumColors = one_bit ? 1 : rendered.cupsNumColors;
-    papplJobSetImpressions(job, static_cast<int>(page));
-    if (!driver.rstartpage_cb(job, options.get(), device, page)) {
-      ok = false;
-      break;
-    }
-    line.resize(rendered.cupsBytesPerLine);
-    bits.resize(h.cupsBytesPerLine);
-    for (unsigned y = 0; y < rendered.cupsHeight && ok; ++y) {
-      if (papplJobIsCanceled(job) ||
-          cupsRasterReadPixels(ras.get(), line.data(), rendered.cupsBytesPerLine) == 0) {
-        ok = false;
-        break;
-      }
-      const uint8_t* row = line.data();
-      if (one_bit) {
-        ScreenRow(line.data(), rendered.cupsWidth, y, options->dither, bits.data());
-        row = bits.data();
-      }
-      ok = driver.rwriteline_cb(job, options.get(), device, y, row);
-    }
-    if (!driver.rendpage_cb(job, options.get(), device, page)) ok = false;
-    papplJobSetImpressionsCompleted(job, 1);
-  }
+  // The pages Ghostscript writes are read and checked like a client's.
+  bool ok = PrintRasterStream(job, options.get(), device, gs.out);
   const bool canceled = papplJobIsCanceled(job);
-  if (!driver.rendjob_cb(job, options.get(), device)) ok = false;
-  ras.reset();
   const int status = gs.Stop(!ok || canceled);
   if (!canceled && ok && status != 0) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Ghostscript failed with status %d.", status);
-    ok = false;
-  }
-  if (ok && page == 0) {
-    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "The PDF document has no pages.");
     ok = false;
   }
   return ok || canceled;

@@ -6,7 +6,8 @@
 //
 // The stream is decoded by the preview library (the code of quillpreview),
 // the reference is a PNM file (P4 one bit, P5 grey, P6 colour) that
-// Ghostscript rendered at the printer's resolution, or (a name ending in
+// Ghostscript rendered at the printer's resolution, a JPEG file (a name
+// ending in .jpg: the picture a job sent, read as P6), or (a name ending in
 // .ras) the one-bit CUPS raster page Ghostscript made for the printer's
 // filter (gstoraster). Both are placed on the
 // sheet of W x H dots: the reference's pixel (0, 0) at --ref-at X,Y, the
@@ -27,7 +28,10 @@
 //                 as the even-toned screen keeps a flat tone's mean; with
 //                 --planes black,red a pixel of red hue (below 15 or above
 //                 330 degrees, value above 0.6, saturation above 0.2) is ink
-//                 of the red plane, every other one of the black plane.
+//                 of the red plane, every other one of the black plane;
+//                 with --planes cyan,magenta,yellow (a colour printer) each
+//                 of the colour's components after --gamma is the ink of
+//                 its complement: cyan = 1 - red / 255, and so on.
 // Every plane's ink fraction is compared per cell of 1 cm x 1 cm (the last
 // row and column of cells are what is left of the sheet); a cell fails when
 // |ours - reference| > tolerance = 1 / cell width + 1 / cell height + 0.005
@@ -43,11 +47,14 @@
 // mirror (left to right), half (the lower half of what is printed lost: the
 // rows below the middle between the first and the last row of ink), scale
 // (0.97 about the page's top-left corner), swap (black and red exchanged).
+#include <FreeImage.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -93,6 +100,32 @@ bool ReadPnm(const std::string& path, Pnm* pnm, std::string* error) {
   pnm->data.resize(row * pnm->height);
   in.read(reinterpret_cast<char*>(pnm->data.data()), static_cast<std::streamsize>(pnm->data.size()));
   if (!in) { *error = path + ": short file"; return false; }
+  return true;
+}
+
+// A JPEG file (the picture a job sent) as a P6 image, decoded by FreeImage
+// (libjpeg, as the printer application decodes it).
+bool ReadJpeg(const std::string& path, Pnm* pnm, std::string* error) {
+  struct Unload {
+    void operator()(FIBITMAP* b) const { FreeImage_Unload(b); }
+  };
+  std::unique_ptr<FIBITMAP, Unload> image(FreeImage_Load(FIF_JPEG, path.c_str(), JPEG_ACCURATE));
+  if (!image) { *error = "cannot read the JPEG file " + path; return false; }
+  std::unique_ptr<FIBITMAP, Unload> rgb(FreeImage_ConvertTo24Bits(image.get()));
+  if (!rgb) { *error = path + ": cannot convert to RGB"; return false; }
+  pnm->kind = 6;
+  pnm->width = FreeImage_GetWidth(rgb.get());
+  pnm->height = FreeImage_GetHeight(rgb.get());
+  pnm->data.resize(static_cast<size_t>(pnm->width) * pnm->height * 3);
+  for (uint32_t y = 0; y < pnm->height; ++y) {
+    const BYTE* src = FreeImage_GetScanLine(rgb.get(), static_cast<int>(pnm->height - 1 - y));
+    uint8_t* dst = &pnm->data[static_cast<size_t>(y) * pnm->width * 3];
+    for (uint32_t x = 0; x < pnm->width; ++x, src += 3, dst += 3) {
+      dst[0] = src[FI_RGBA_RED];
+      dst[1] = src[FI_RGBA_GREEN];
+      dst[2] = src[FI_RGBA_BLUE];
+    }
+  }
   return true;
 }
 
@@ -188,7 +221,10 @@ int main(int argc, char** argv) {
   std::string error;
   const bool raster = ref.size() > 4 && ref.compare(ref.size() - 4, 4, ".ras") == 0;
   uint32_t raster_res[2] = {0, 0};
-  if (!(raster ? ReadRaster(ref, &pnm, raster_res, &error) : ReadPnm(ref, &pnm, &error))) return Usage(error);
+  const bool jpeg = ref.size() > 4 && ref.compare(ref.size() - 4, 4, ".jpg") == 0;
+  if (!(raster ? ReadRaster(ref, &pnm, raster_res, &error)
+               : jpeg ? ReadJpeg(ref, &pnm, &error) : ReadPnm(ref, &pnm, &error)))
+    return Usage(error);
   if (raster && sheet_w == 0) {  // the raster is the whole sheet
     sheet_w = pnm.width;
     sheet_h = pnm.height;
@@ -196,8 +232,10 @@ int main(int argc, char** argv) {
   if (sheet_w <= 0 || sheet_h <= 0) return Usage("needs --sheet");
   if (clip[2] < 0) { clip[2] = sheet_w; clip[3] = sheet_h; }
   const bool two = planes_arg == "black,red";
-  if (!two && planes_arg != "black") return Usage("--planes is black or black,red");
-  const size_t nplanes = two ? 2 : 1;
+  const bool cmy = planes_arg == "cyan,magenta,yellow";
+  if (!two && !cmy && planes_arg != "black")
+    return Usage("--planes is black, black,red or cyan,magenta,yellow");
+  const size_t nplanes = cmy ? 3 : two ? 2 : 1;
   const size_t area = static_cast<size_t>(sheet_w) * static_cast<size_t>(sheet_h);
 
   // Ours: the stream through the preview library, placed on the sheet.
@@ -218,7 +256,8 @@ int main(int argc, char** argv) {
   }
   std::vector<Plane> ours(nplanes, Plane{std::vector<uint8_t>(area, 0)});
   for (size_t p = 0; p < page.planes.size(); ++p) {
-    size_t to = page.planes[p].name == "red" ? 1 : 0;
+    const std::string& name = page.planes[p].name;
+    size_t to = name == "red" || name == "magenta" ? 1 : name == "yellow" ? 2 : 0;
     if (to >= nplanes) {
       std::fprintf(stderr, "testpage_compare: %s has ink %s, expected %s only\n", prn.c_str(),
                    page.planes[p].name.c_str(), planes_arg.c_str());
@@ -297,6 +336,10 @@ int main(int argc, char** argv) {
         continue;
       }
       const uint8_t* px = &pnm.data[(static_cast<size_t>(y) * pnm.width + x) * 3];
+      if (cmy) {
+        for (int c = 0; c < 3; ++c) want[c].ink[at] = static_cast<uint8_t>(255 - g[px[c]]);
+        continue;
+      }
       double grey = 0.2126 * g[px[0]] + 0.7152 * g[px[1]] + 0.0722 * g[px[2]];
       auto ink = static_cast<uint8_t>(255 - std::min(255L, std::lround(grey)));
       want[two && RedHue(px[0], px[1], px[2]) ? 1 : 0].ink[at] = ink;
@@ -349,7 +392,7 @@ int main(int argc, char** argv) {
     }
     double n = 255.0 * static_cast<double>(area);
     std::printf("%-5s ours %.3f%% ref %.3f%% worst cell %.4f at (%ld,%ld) tolerance %.4f %s\n",
-                p == 0 ? "black" : "red", 100 * total_ours / n, 100 * total_want / n, worst, worst_c, worst_r,
+                cmy ? (p == 0 ? "cyan" : p == 1 ? "magenta" : "yellow") : p == 0 ? "black" : "red", 100 * total_ours / n, 100 * total_want / n, worst, worst_c, worst_r,
                 tolerance, worst > tolerance ? "FAIL" : "ok");
     if (worst > tolerance) ok = false;
   }

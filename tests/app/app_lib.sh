@@ -1,0 +1,130 @@
+# app_lib.sh - a private quill-printer-app for the tests: sourced.
+#
+#   app_start TMP        starts the application from the build tree on a free
+#                        loopback port with its state, spool, socket, log and
+#                        raster copies under TMP; sets APP_PORT, APP_PID
+#   app_cmd ARGS...      runs a sub-command against it (add, printers, ...)
+#   app_stop             shuts it down (by its pid if it does not go)
+#   app_uri PRINTER      ipp://localhost:PORT/ipp/print/PRINTER
+#   app_print PRINTER FILE [ATTR...]
+#                        Print-Job with job attributes "type name value", waits
+#                        for the job to end; prints "JOBID STATE"
+# Requires: $build (the build tree).
+
+# The program runs under a name of its own: PAPPL names the sub-commands'
+# socket after the program (for root /run/NAME.sock, otherwise in
+# XDG_RUNTIME_DIR), so the test's server and commands never meet a system
+# instance or another test's.
+app_cmd() {
+  XDG_RUNTIME_DIR="$APP_TMP/run" "$APP_BIN" "$@"
+}
+
+app_uri() { echo "ipp://localhost:$APP_PORT/ipp/print/$1"; }
+
+app_start() {
+  APP_TMP=$1
+  mkdir -p "$APP_TMP/run" "$APP_TMP/spool" "$APP_TMP/ras" "$APP_TMP/bin"
+  chmod 700 "$APP_TMP/run"
+  APP_BIN="$APP_TMP/bin/quill-app-test-$$-$RANDOM"
+  ln -sf "$(cd "$build/app" && pwd)/quill-printer-app" "$APP_BIN"
+  local try
+  for try in 1 2 3 4 5; do
+    APP_PORT=$((20000 + RANDOM % 20000))
+    XDG_RUNTIME_DIR="$APP_TMP/run" QUILL_PPD_DIR="$build/ppd" QUILL_APP_RASTER_DIR="$APP_TMP/ras" \
+      "$APP_BIN" server -o server-port="$APP_PORT" \
+      -o listen-hostname=localhost -o server-options=no-tls \
+      -o spool-directory="$APP_TMP/spool" -o log-file="$APP_TMP/app.log" -o log-level=debug \
+      -o state-file="$APP_TMP/app.state" >"$APP_TMP/server.out" 2>&1 &
+    APP_PID=$!
+    local i
+    for i in $(seq 1 50); do
+      if ! kill -0 "$APP_PID" 2>/dev/null; then break; fi
+      # Only once the server listens: a sub-command that finds no server
+      # would start one of its own.
+      local name
+      name=$(basename "$APP_BIN")
+      if [[ -S "/run/$name.sock" || -S "$APP_TMP/run/$name.sock" ]] &&
+         (exec 3<>"/dev/tcp/127.0.0.1/$APP_PORT") 2>/dev/null; then
+        sleep 1  # printer-up-time counts whole seconds; IPP checks want it above 0
+        return 0
+      fi
+      sleep 0.2
+    done
+    kill "$APP_PID" 2>/dev/null || true
+    wait "$APP_PID" 2>/dev/null || true
+  done
+  return 1
+}
+
+app_stop() {
+  [[ -n "${APP_PID:-}" ]] || return 0
+  app_cmd shutdown >/dev/null 2>&1 || true
+  local i
+  for i in $(seq 1 50); do
+    kill -0 "$APP_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$APP_PID" 2>/dev/null || true
+  wait "$APP_PID" 2>/dev/null || true
+  APP_PID=
+}
+
+# app_print PRINTER FILE [TYPE NAME VALUE]...
+app_print() {
+  local printer=$1 file=$2 test
+  shift 2
+  test=$(mktemp "$APP_TMP/print.XXXXXX")
+  {
+    echo '{ NAME "Print-Job" OPERATION Print-Job'
+    echo '  GROUP operation-attributes-tag'
+    echo '  ATTR charset attributes-charset utf-8'
+    echo '  ATTR naturalLanguage attributes-natural-language en'
+    echo '  ATTR uri printer-uri $uri'
+    echo '  ATTR name requesting-user-name $user'
+    echo '  ATTR mimeMediaType document-format $filetype'
+    echo '  GROUP job-attributes-tag'
+    while [[ $# -ge 3 ]]; do
+      echo "  ATTR $1 $2 $3"
+      shift 3
+    done
+    echo '  FILE $filename'
+    echo '  STATUS successful-ok'
+    echo '  EXPECT job-id'
+    echo '}'
+    echo '{ NAME "Wait" OPERATION Get-Job-Attributes'
+    echo '  GROUP operation-attributes-tag'
+    echo '  ATTR charset attributes-charset utf-8'
+    echo '  ATTR naturalLanguage attributes-natural-language en'
+    echo '  ATTR uri printer-uri $uri'
+    echo '  ATTR integer job-id $job-id'
+    echo '  ATTR name requesting-user-name $user'
+    echo '  STATUS successful-ok'
+    echo '  EXPECT job-state WITH-VALUE >6 REPEAT-NO-MATCH REPEAT-LIMIT 600'
+    echo '  DISPLAY job-id'
+    echo '  DISPLAY job-state'
+    echo '}'
+  } >"$test"
+  ipptool -c -T 30 -f "$file" "$(app_uri "$printer")" "$test" | tail -1 | tr ',' ' '
+  rm -f "$test"
+}
+
+# app_defaults PRINTER: "XRESxYRES MEDIA COLOR-MODE" of the printer.
+app_defaults() {
+  local test
+  test=$(mktemp "$APP_TMP/defaults.XXXXXX")
+  cat >"$test" <<'TEST'
+{ NAME "Defaults" OPERATION Get-Printer-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR keyword requested-attributes printer-resolution-default,media-default,print-color-mode-default
+  STATUS successful-ok
+  DISPLAY printer-resolution-default
+  DISPLAY media-default
+  DISPLAY print-color-mode-default
+}
+TEST
+  ipptool -c -T 10 "$(app_uri "$1")" "$test" | tail -1 | tr ',' ' ' | sed 's/dpi//'
+  rm -f "$test"
+}
