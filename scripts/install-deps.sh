@@ -14,7 +14,10 @@ PACKAGES=(
   googletest libgtest-dev libbenchmark-dev
   # real CUPS chains for the end-to-end tests and the demo
   cups cups-client cups-filters ghostscript cups-ppdc poppler-utils
-  # shrinking the pictures of docs/ (docs/make-pictures.sh)
+  # the printer application (PAPPL) and its IPP conformance tests (ipptool)
+  libpappl-dev cups-ipp-utils
+  # shrinking the pictures of docs/ (docs/make-pictures.sh), references of
+  # the printer application's test (ppmtoppm)
   netpbm
   # the sanitizer stage of scripts/test.sh and the fuzz targets: clang with
   # its sanitizer and libFuzzer runtimes

@@ -90,8 +90,27 @@ sheet_dots() {  # media xres yres
 }
 
 status=0
-summary=()
-printf '%-14s %-5s %-6s %8s %8s %8s %9s\n' driver doc ink ours% gs% worst tolerance
+ipp_pids=()
+doc_pids=()
+
+# print_docs PRINTER RES COLOR: the test page as PWG raster, JPEG and PDF on
+# PRINTER, one job after the other; keeps PRINTER-DOC.prn (the output) and
+# PRINTER-DOC.ras (the raster copy); says nothing unless a job fails.
+print_docs() {
+  local p=$1 res=$2 color=$3 doc file id state out extra attrs
+  attrs=(resolution printer-resolution "${res}dpi" keyword print-color-mode "$color")
+  for doc in pwg jpg pdf; do
+    file=$tmp/$p.$doc
+    [[ $doc == pdf ]] && file=$testpage
+    extra=()
+    [[ $doc == jpg ]] && extra=(keyword print-scaling none)
+    read -r id state <<<"$(app_print "$p" "$file" "${attrs[@]}" "${extra[@]}")"
+    [[ "$state" == completed ]] || { echo "$p $doc: job ${id:-?} $state"; continue; }
+    out=$(ls "$tmp/out/$p"/*.prn | sort | tail -1)
+    cp "$out" "$tmp/$p-$doc.prn"
+    cp "$tmp/app/ras/$p-$id.ras" "$tmp/$p-$doc.ras" 2>/dev/null || true
+  done
+}
 for d in "${drivers[@]}"; do
   p=${d#quill_}
   read -r res media color <<<"$(app_defaults "$p")"
@@ -103,36 +122,41 @@ for d in "${drivers[@]}"; do
     "$testpage" || app_fail "gs pwgraster for $p"
   render_ref "$tmp/$p.ppm" "$color" "$xres" "$yres" "$W" "$H" || app_fail "gs reference for $p"
 
-  # 1. IPP Everywhere.
-  ipptool -t -T 60 -f "$tmp/$p.pwg" "$(app_uri "$p-ipp")" ipp-everywhere.test >"$tmp/$p-ipp.txt" 2>&1
-  pass=$(grep -c '\[PASS\]' "$tmp/$p-ipp.txt"); failed=$(grep -c '\[FAIL\]' "$tmp/$p-ipp.txt")
-  skip=$(grep -c '\[SKIP\]' "$tmp/$p-ipp.txt")
-  summary+=("$(printf '%-14s ipp-everywhere.test: %d passed, %d failed, %d skipped' "$p" "$pass" "$failed" "$skip")")
-  if [[ $failed -ne 0 ]]; then
-    status=1
-    grep -A12 '\[FAIL\]' "$tmp/$p-ipp.txt"
-  fi
+  # 1. IPP Everywhere, on the driver's second printer, while the pages
+  # below print on its first: all drivers' runs at once.
+  ipptool -t -T 60 -f "$tmp/$p.pwg" "$(app_uri "$p-ipp")" ipp-everywhere.test \
+    >"$tmp/$p-ipp.txt" 2>&1 &
+  ipp_pids+=($!)
 
-  # 2. The test page as PWG raster, JPEG and PDF.
-  attrs=(resolution printer-resolution "${res}dpi" keyword print-color-mode "$color")
+  # 2. The test page as PWG raster, JPEG and PDF, every driver's three
+  # jobs one after the other, the drivers at once.
   jpeg=jpeggray; [[ $color == color ]] && jpeg=jpeg
   gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=$jpeg -dJPEGQ=95 -r"$xres" \
     -g"$((wh * xres / 2540))x$((hh * xres / 2540))" -dFIXEDMEDIA -dPDFFitPage \
     -sOutputFile="$tmp/$p.jpg" "$testpage" || app_fail "gs jpeg for $p"
-  for doc in pwg jpg pdf; do
-    file=$tmp/$p.$doc
-    [[ $doc == pdf ]] && file=$testpage
-    extra=()
-    [[ $doc == jpg ]] && extra=(keyword print-scaling none)
-    read -r id state <<<"$(app_print "$p" "$file" "${attrs[@]}" "${extra[@]}")"
-    [[ "$state" == completed ]] || { status=1; echo "$p $doc: job ${id:-?} $state"; continue; }
-    out=$(ls "$tmp/out/$p"/*.prn | sort | tail -1)
-    cp "$out" "$tmp/$p-$doc.prn"
-    cp "$tmp/app/ras/$p-$id.ras" "$tmp/$p-$doc.ras" 2>/dev/null || true
-  done
+  print_docs "$p" "$res" "$color" >"$tmp/$p-docs.txt" 2>&1 &
+  doc_pids+=($!)
 done
+wait "${doc_pids[@]}"
+for d in "${drivers[@]}"; do
+  p=${d#quill_}
+  if [[ -s "$tmp/$p-docs.txt" ]]; then
+    cat "$tmp/$p-docs.txt"
+    status=1
+  fi
+done
+wait "${ipp_pids[@]}"
 echo "== IPP Everywhere (ipptool -t ipp-everywhere.test, the test page as print file)"
-printf '%s\n' "${summary[@]}"
+for d in "${drivers[@]}"; do
+  p=${d#quill_}
+  pass=$(grep -c '\[PASS\]' "$tmp/$p-ipp.txt"); failed=$(grep -c '\[FAIL\]' "$tmp/$p-ipp.txt")
+  skip=$(grep -c '\[SKIP\]' "$tmp/$p-ipp.txt")
+  printf '%-14s ipp-everywhere.test: %d passed, %d failed, %d skipped\n' "$p" "$pass" "$failed" "$skip"
+  if [[ $failed -ne 0 ]]; then
+    status=1
+    grep -A12 '\[FAIL\]' "$tmp/$p-ipp.txt"
+  fi
+done
 
 # 3. Byte equality: each raster copy through the filter of its model, in a
 # queue of a private cupsd with the model's PPD at its defaults (the
