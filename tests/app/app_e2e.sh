@@ -40,7 +40,7 @@ keep=${QUILL_KEEP_TMP:-0}
 trap 'app_stop; if [[ $keep == 1 ]]; then echo "kept $tmp"; else rm -rf "$tmp"; fi' EXIT
 app_fail() {
   [[ -f "$tmp/app/app.log" ]] && grep -E '^[EW] ' "$tmp/app/app.log" | grep -v DNS-SD | tail -20
-  app_fail "$@"
+  fail "$@"
 }
 
 app_start "$tmp/app" || app_fail "quill-printer-app did not start: $(cat "$tmp/app/server.out" 2>/dev/null)"
@@ -332,4 +332,11 @@ out=$(ls "$tmp/out/ink3"/*.prn | sort | tail -1)
 summary=$("$build/preview/quillpreview" -o "$tmp/cups-ink3" "$out" 2>&1 | tail -1)
 echo "through CUPS: $summary"
 [[ $summary == *"black "*"red "* ]] || { echo "the CUPS job did not print black and red"; status=1; }
+
+# A sanitizer build reports memory errors and undefined behaviour of the
+# application on its standard error.
+if grep -E "ERROR: AddressSanitizer|runtime error:" "$tmp/app/server.out"; then
+  echo "the application reported memory errors or undefined behaviour"
+  status=1
+fi
 exit $status
