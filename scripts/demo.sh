@@ -16,6 +16,10 @@
 #     with their queue's Cutting default (a cut after the page).
 # Then two library hosts: the page-language inkjet (ink2) and the thermal
 # printer (thermal) through quillconvert, from the page rendered as a picture.
+# Last, driverless: quill-printer-app on a private loopback port
+# (scripts/lib/printer-app.sh) with one printer per driver on a file://
+# device, each printing the test page as PDF with its defaults: out/app-D.prn
+# and out/app-D-<page>.png for driver quill_D.
 #
 # Installs the Debian packages it needs, builds what it runs and installs
 # it into a scratch prefix; both cupsfilter and the private cupsd run the
@@ -31,7 +35,8 @@ scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs" \
-  --target quillcore quillfilter quilldot quillconvert quillpreview quill_ppds >/dev/null
+  --target quillcore quillfilter quilldot quillconvert quillpreview quill_ppds quill-printer-app \
+  >/dev/null
 
 # shellcheck source=scripts/lib/private-cupsd.sh
 source scripts/lib/private-cupsd.sh
@@ -139,5 +144,29 @@ convert_job ink2 "$work/testpage300.png" --class DocumentProcessInk2 -r 300 \
   --x-unit 300 --y-unit 300 --options "quality=2:grey=1"
 convert_job thermal "$work/testpage203.png" --class DocumentProcessThermal -r 203 \
   --x-unit 203 --y-unit 203 --options "dither=2:max_width=1728"
+
+# Driverless: the application's drivers, the test page as a PDF job each.
+# shellcheck source=scripts/lib/printer-app.sh
+source scripts/lib/printer-app.sh
+APP_PROGRAM=$work/prefix/bin/quill-printer-app
+APP_PPD_DIR=$work/prefix/share/ppd/quill
+trap 'app_stop; rm -rf "$work"' EXIT
+app_start "$work/app" || fail "starting quill-printer-app" "$work/app/server.out"
+mapfile -t drivers < <(app_cmd drivers | awk '{ print $1 }')
+for d in "${drivers[@]}"; do
+  p=${d#quill_}
+  mkdir -p "$work/app-out/$p"
+  app_cmd add -d "$p" -v "file://$work/app-out/$p/" -m "$d" >/dev/null ||
+    fail "adding the printer $p" "$work/app/app.log"
+done
+for d in "${drivers[@]}"; do
+  p=${d#quill_}
+  start=$(now)
+  read -r id state <<<"$(app_print "$p" "$testpage")"
+  end=$(now)
+  [[ $state == completed ]] || fail "the app job on $p (job $id: $state)" "$work/app/app.log"
+  cp "$(ls "$work/app-out/$p"/*.prn | tail -1)" "out/app-$p.prn"
+  report "app-$p" "app (pdf)" "$start" "$end"
+done
 
 echo "Printer bytes and their pages are in $top/out/"

@@ -4,7 +4,7 @@
 #   app_e2e.sh <build dir> <testpage_compare>
 #
 # Starts the application from the build tree on a private loopback port
-# with a temporary state, spool and socket (app_lib.sh), makes two printers
+# with a temporary state, spool and socket (scripts/lib/printer-app.sh), makes two printers
 # per driver on file:// devices (one for ipptool, one for the pages below)
 # and then, per driver:
 #   1. ipptool -t ipp-everywhere.test (with ipp-1.1 and ipp-2.0 through its
@@ -34,8 +34,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=../ppd/queue_test_setup.sh
 source "$here/../ppd/queue_test_setup.sh"
 queue_test_setup app ipptool gs ppmtoppm
-# shellcheck source=app_lib.sh
-source "$here/app_lib.sh"
+# shellcheck source=../../scripts/lib/printer-app.sh
+source "$here/../../scripts/lib/printer-app.sh"
 keep=${QUILL_KEEP_TMP:-0}
 trap 'app_stop; if [[ $keep == 1 ]]; then echo "kept $tmp"; else rm -rf "$tmp"; fi' EXIT
 app_fail() {
@@ -269,6 +269,7 @@ cat >"$tmp/cancel.test" <<TEST
   DISPLAY job-id
 }
 { NAME "Wait until a page is out" OPERATION Get-Job-Attributes
+  DELAY "0.1,0.2"
   $ipp_header
   ATTR integer job-id \$job-id
   STATUS successful-ok

@@ -1,15 +1,18 @@
-# app_lib.sh - a private quill-printer-app for the tests: sourced.
+# shellcheck shell=bash
+# Sourced, not run: a private quill-printer-app for scripts and tests.
 #
-#   app_start TMP        starts the application from the build tree on a free
-#                        loopback port with its state, spool, socket, log and
-#                        raster copies under TMP; sets APP_PORT, APP_PID
+#   app_start TMP        starts the application on a free loopback port with
+#                        its state, spool, socket, log and raster copies
+#                        under TMP; sets APP_PORT, APP_PID
 #   app_cmd ARGS...      runs a sub-command against it (add, printers, ...)
 #   app_stop             shuts it down (by its pid if it does not go)
 #   app_uri PRINTER      ipp://localhost:PORT/ipp/print/PRINTER
 #   app_print PRINTER FILE [ATTR...]
 #                        Print-Job with job attributes "type name value", waits
 #                        for the job to end; prints "JOBID STATE"
-# Requires: $build (the build tree).
+# The program is $APP_PROGRAM (default $build/app/quill-printer-app, the
+# build tree's), the PPDs it reads quilldot's printers from $APP_PPD_DIR
+# (default $build/ppd).
 
 # The program runs under a name of its own: PAPPL names the sub-commands'
 # socket after the program (for root /run/NAME.sock, otherwise in
@@ -34,11 +37,12 @@ app_start() {
   mkdir -p "$APP_TMP/run" "$APP_TMP/spool" "$APP_TMP/ras" "$APP_TMP/bin"
   chmod 700 "$APP_TMP/run"
   APP_BIN="$APP_TMP/bin/quill-app-test-$$-$RANDOM"
-  ln -sf "$(cd "$build/app" && pwd)/quill-printer-app" "$APP_BIN"
+  local program=${APP_PROGRAM:-$build/app/quill-printer-app}
+  ln -sf "$(cd "$(dirname "$program")" && pwd)/$(basename "$program")" "$APP_BIN"
   local try
   for try in 1 2 3 4 5; do
     APP_PORT=$((20000 + RANDOM % 20000))
-    ASAN_OPTIONS=$APP_ASAN_OPTIONS XDG_RUNTIME_DIR="$APP_TMP/run" QUILL_PPD_DIR="$build/ppd" \
+    ASAN_OPTIONS=$APP_ASAN_OPTIONS XDG_RUNTIME_DIR="$APP_TMP/run" QUILL_PPD_DIR="${APP_PPD_DIR:-$build/ppd}" \
       QUILL_APP_RASTER_DIR="$APP_TMP/ras" "$APP_BIN" server -o server-port="$APP_PORT" \
       -o listen-hostname=localhost -o server-options=no-tls \
       -o spool-directory="$APP_TMP/spool" -o log-file="$APP_TMP/app.log" -o log-level=debug \
@@ -100,6 +104,7 @@ app_print() {
     echo '  EXPECT job-id'
     echo '}'
     echo '{ NAME "Wait" OPERATION Get-Job-Attributes'
+    echo '  DELAY "0.1,0.2"'
     echo '  GROUP operation-attributes-tag'
     echo '  ATTR charset attributes-charset utf-8'
     echo '  ATTR naturalLanguage attributes-natural-language en'
