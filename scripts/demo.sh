@@ -152,7 +152,7 @@ APP_PROGRAM=$work/prefix/bin/quill-printer-app
 APP_PPD_DIR=$work/prefix/share/ppd/quill
 trap 'app_stop; rm -rf "$work"' EXIT
 app_start "$work/app" || fail "starting quill-printer-app" "$work/app/server.out"
-mapfile -t drivers < <(app_cmd drivers | awk '{ print $1 }')
+mapfile -t drivers < <(app_drivers)
 for d in "${drivers[@]}"; do
   p=${d#quill_}
   mkdir -p "$work/app-out/$p"

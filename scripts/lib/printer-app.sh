@@ -5,6 +5,7 @@
 #                        its state, spool, socket, log and raster copies
 #                        under TMP; sets APP_PORT, APP_PID
 #   app_cmd ARGS...      runs a sub-command against it (add, printers, ...)
+#   app_drivers          the driver names, one per line
 #   app_stop             shuts it down (by its pid if it does not go)
 #   app_uri PRINTER      ipp://localhost:PORT/ipp/print/PRINTER
 #   app_print PRINTER FILE [ATTR...]
@@ -28,6 +29,14 @@
 APP_ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 app_cmd() {
   ASAN_OPTIONS=$APP_ASAN_OPTIONS XDG_RUNTIME_DIR="$APP_TMP/run" "$APP_BIN" "$@"
+}
+
+# The drivers sub-command makes the system to read the drivers from it: it
+# gets the server's state file and the loopback, so that it neither touches
+# the system's state folder nor binds a public port.
+app_drivers() {
+  app_cmd drivers -o state-file="$APP_TMP/app.state" -o listen-hostname=localhost \
+    -o server-port="$APP_PORT" | awk '{ print $1 }'
 }
 
 app_uri() { echo "ipp://localhost:$APP_PORT/ipp/print/$1"; }

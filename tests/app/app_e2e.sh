@@ -44,7 +44,7 @@ app_fail() {
 }
 
 app_start "$tmp/app" || app_fail "quill-printer-app did not start: $(cat "$tmp/app/server.out" 2>/dev/null)"
-mapfile -t drivers < <(app_cmd drivers | awk '{ print $1 }')
+mapfile -t drivers < <(app_drivers)
 [[ ${#drivers[@]} -ge 15 ]] || app_fail "only ${#drivers[@]} drivers"
 for d in "${drivers[@]}"; do
   p=${d#quill_}
