@@ -148,14 +148,9 @@ pappl_system_t* SystemCallback(int num_options, cups_option_t* options, void* /*
   const char* host = Option("server-hostname", num_options, options);
   if (host != nullptr) papplSystemSetHostName(system, host);
 
-  size_t count = 0;
-  const DriverSpec* drivers = Drivers(&count);
-  static std::vector<pappl_pr_driver_t> list;  // PAPPL keeps the pointer
-  list.clear();
-  for (size_t i = 0; i < count; ++i) {
-    list.push_back({drivers[i].name, drivers[i].description, drivers[i].device_id, nullptr});
-  }
-  papplSystemSetPrinterDrivers(system, static_cast<int>(count), list.data(), AutoAddCallback,
+  const std::vector<pappl_pr_driver_t>& list = DriverList();
+  papplSystemSetPrinterDrivers(system, static_cast<int>(list.size()),
+                               const_cast<pappl_pr_driver_t*>(list.data()), AutoAddCallback,
                                CreatePrinter, DriverCallback, nullptr);
   papplSystemAddMIMEFilter(system, "application/pdf", "image/pwg-raster", PdfFilter, nullptr);
 

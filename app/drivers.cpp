@@ -253,9 +253,13 @@ void AddVendorAttributes(const DriverSpec& d, pappl_pr_driver_data_t* data, ipp_
 
 }  // namespace
 
-const DriverSpec* Drivers(size_t* count) {
-  *count = sizeof kDrivers / sizeof kDrivers[0];
-  return kDrivers;
+const std::vector<pappl_pr_driver_t>& DriverList() {
+  static const std::vector<pappl_pr_driver_t> list = [] {
+    std::vector<pappl_pr_driver_t> l;
+    for (const DriverSpec& d : kDrivers) l.push_back({d.name, d.description, d.device_id, nullptr});
+    return l;
+  }();
+  return list;
 }
 
 const DriverSpec* FindDriver(const char* name) {

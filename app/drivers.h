@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace quill_app {
 
@@ -59,8 +60,9 @@ struct DriverSpec {
   const VendorOption* vendor[kMaxVendor];  // null-terminated
 };
 
-// All drivers, in the order the web interface lists them.
-const DriverSpec* Drivers(size_t* count);
+// The drivers as PAPPL lists them, in the order of the web interface (name, description, device ID), built
+// once; valid for the life of the process (PAPPL keeps the pointer).
+const std::vector<pappl_pr_driver_t>& DriverList();
 // The driver of that name, or null.
 const DriverSpec* FindDriver(const char* name);
 

@@ -12,13 +12,9 @@
 
 int main(int argc, char* argv[]) {
   quill_app::AddFileDeviceScheme();
-  size_t count = 0;
-  const quill_app::DriverSpec* drivers = quill_app::Drivers(&count);
-  std::vector<pappl_pr_driver_t> list;
-  for (size_t i = 0; i < count; ++i) {
-    list.push_back({drivers[i].name, drivers[i].description, drivers[i].device_id, nullptr});
-  }
-  return papplMainloop(argc, argv, QUILL_VERSION, nullptr, static_cast<int>(count), list.data(),
+  const std::vector<pappl_pr_driver_t>& list = quill_app::DriverList();
+  return papplMainloop(argc, argv, QUILL_VERSION, nullptr, static_cast<int>(list.size()),
+                       const_cast<pappl_pr_driver_t*>(list.data()),
                        quill_app::AutoAddCallback, quill_app::DriverCallback, nullptr, nullptr,
                        quill_app::SystemCallback, nullptr, nullptr);
 }
