@@ -60,8 +60,9 @@ struct DriverSpec {
   const VendorOption* vendor[kMaxVendor];  // null-terminated
 };
 
-// The drivers as PAPPL lists them, in the order of the web interface (name, description, device ID), built
-// once; valid for the life of the process (PAPPL keeps the pointer).
+// The drivers as PAPPL lists them (name, description, device ID), in the
+// order of the web interface; built once, valid for the life of the process
+// (PAPPL keeps the pointer).
 const std::vector<pappl_pr_driver_t>& DriverList();
 // The driver of that name, or null.
 const DriverSpec* FindDriver(const char* name);
